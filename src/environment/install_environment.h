@@ -1,0 +1,39 @@
+// Where things are on this machine: system and shell folders, administrator rights and the
+// host application's install folder from its uninstall registration. Every folder field is
+// empty or ends with a backslash.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrane {
+
+struct InstallEnvironment {
+  std::string SystemDir;
+  std::string WindowsDir;
+  std::string ProgramFilesDir;
+  bool IsAdmin = true;  // true until discovery asks
+  std::string TempDir;
+  std::string CommonDesktop;
+  std::string ProgramsRoot;
+  std::string UserPrograms;
+  std::string UserDesktop;
+  std::string UserStartup;
+  std::string UninstallKey;  // Software\Microsoft\Windows\CurrentVersion\Uninstall\ (with "\")
+  std::string InstallDir;
+  // Where the host's registration was found: the key below HKEY_LOCAL_MACHINE that holds its
+  // "UninstallString", or empty when none was found.
+  std::string RegistrationKey;
+};
+
+extern InstallEnvironment g_installEnvironment;
+
+// Fills g_installEnvironment. Returns false after reporting a registry failure while reading
+// the user's shell folders; true otherwise.
+bool DiscoverEnvironment();
+
+// Returns the summed size of every file in the folder tree in KiB (rounded down, at most
+// 0x7FFFFFFF), or -1 when the name is empty or names no existing folder.
+int32_t FolderSizeKiB(const std::string& folder);
+
+}  // namespace kestrane

@@ -1,0 +1,20 @@
+// Writing a resource of the installer's own file to a target file.
+#pragma once
+
+#include <string>
+
+namespace kestrane {
+
+// Writes the resource (name, type) of the running module to target. In plain mode, and in
+// guarded mode when the target does not exist, the bytes go to a temporary file beside the
+// target that then replaces it in one step. Guarded mode asks before an older file replaces
+// a newer one. Every failure is reported ("Can't install file " + target) and leaves the
+// target's old bytes; returns true only when the new bytes are in place.
+bool ExtractPayload(const std::string& resource_name, const std::string& resource_type,
+                    const std::string& target, bool guarded);
+
+// Returns the path with "~" inserted after its last backslash (the last character is not
+// examined), or in front of the whole path when it has none: C:\a\b.pak gives C:\a\~b.pak.
+std::string MakeTempName(const std::string& path);
+
+}  // namespace kestrane

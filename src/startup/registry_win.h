@@ -1,0 +1,42 @@
+// The process's registry handle: one current root and one open key at a time, in the manner
+// of the runtime's registry object. Keys open with the access mask given at construction
+// (KEY_ALL_ACCESS, or with KEY_WOW64_64KEY added on 64-bit Windows).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace kestrane {
+
+class RegistryHandle {
+ public:
+  explicit RegistryHandle(REGSAM access = KEY_ALL_ACCESS) : access_(access) {}
+  ~RegistryHandle() { CloseKey(); }
+  RegistryHandle(const RegistryHandle&) = delete;
+  RegistryHandle& operator=(const RegistryHandle&) = delete;
+
+  REGSAM Access() const { return access_; }
+  // Chooses the root key for the next OpenKey; closes any key open now.
+  void SetRoot(HKEY root);
+  // Opens the key at path below the root, creating it when missing and create is true.
+  // Returns false when it cannot be opened; no key is open then.
+  bool OpenKey(const std::string& path, bool create);
+  // Returns true when a key is open and has the named value.
+  bool ValueExists(const std::string& name);
+  // Returns the value's text. Throws RegistryError when it cannot be read or is neither
+  // REG_SZ nor REG_EXPAND_SZ ("Invalid data type for '<name>'").
+  std::string ReadString(const std::string& name);
+  // Writes a REG_DWORD value. Throws RegistryError when no key is open or the write fails
+  // ("Failed to set data for '<name>'").
+  void WriteInteger(const std::string& name, int32_t value);
+  void CloseKey();
+
+ private:
+  REGSAM access_;
+  HKEY root_ = HKEY_CURRENT_USER;
+  HKEY key_ = nullptr;
+};
+
+}  // namespace kestrane

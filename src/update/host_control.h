@@ -1,0 +1,24 @@
+// Dealing with a running host application: it owns the shared-memory object
+// "kestrane_memfile" while it runs and its main window has the class "TKSMainForm".
+#pragma once
+
+namespace kestrane {
+
+extern const char kHostMemFileName[];
+extern const char kHostWindowClass[];
+
+// Returns true when the host's shared-memory object existed before this call. Leaves no
+// handle open either way.
+bool IsHostRunning();
+
+// Posts WM_QUIT to the host's main window when there is one; does not wait.
+void AskHostToQuit();
+
+// Makes InstallDir the current folder and opens InstallDir + "Kestrane.exe" through the shell.
+void StartHost();
+
+// StartHost, then waits up to 8 x 512 ms for the host and 11 x 1024 ms for its window, and
+// shows that window and brings it to the front. Gives up silently.
+void StartHostAndRaise();
+
+}  // namespace kestrane

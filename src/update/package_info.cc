@@ -1,0 +1,21 @@
+#include "update/package_info.h"
+
+namespace kestrane {
+
+PackageInfo g_packageInfo;
+
+const char kProgramName[] = "Kestrane";
+const char kTitleRussian[] = "Обновление программы \"Кестрейн\"";
+const char kTitleEnglish[] = "Kestrane update";
+const char kPackageDescription[] = "\"Звуковые комментарии к выходу из программы\" версии ";
+
+void FillProgramFields(PackageInfo& info) {
+  info.ProgramName = kProgramName;
+  info.TitleRussian = kTitleRussian;
+  info.TitleEnglish = kTitleEnglish;
+  info.PayloadFileName = info.ResourceName + "." + info.ResourceType;
+  info.VersionText = std::to_string(info.PackageVersion);
+  info.PackageCaption = info.PackageDescription + info.VersionText;
+}
+
+}  // namespace kestrane
