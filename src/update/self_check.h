@@ -1,0 +1,13 @@
+// The installer's check of its own file against the seal the package build stored in it.
+#pragma once
+
+namespace kestrane {
+
+enum class SealCheck { kPassed, kUnreadable, kDistorted };
+
+// Recomputes the seal of the running module's file and compares it with the stored one.
+// Reports "Failed to check up the package file!" (kUnreadable) or "The package file has been
+// distorted!\r\nVirus?" (kDistorted) before returning; nothing is shown on kPassed.
+SealCheck VerifyOwnFile();
+
+}  // namespace kestrane
