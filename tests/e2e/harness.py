@@ -182,6 +182,59 @@ def _run_captured(command, env, timeout, tmp, cwd=None):
         return code, out.read(), err.read(), duration
 
 
+class _Server:
+    """A Windows helper kept running for the whole test run (robot.exe --serve or wintool.exe
+    serve), fed request files in a folder of its own (tests/wine/programs/serve_loop.h)."""
+
+    def __init__(self, name, command, env, folder, log):
+        self.name = name
+        self.folder = Path(folder)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.folder.mkdir(parents=True)
+        self._next = 0
+        with open(log, 'ab') as out:
+            self.process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
+                                            stdout=out, stderr=subprocess.STDOUT,
+                                            start_new_session=True)
+
+    def request(self, lines, timeout):
+        """Sends the lines; returns the response text. Raises HarnessError when the server
+        died or did not answer in time (it is then stopped)."""
+        self._next += 1
+        ident = f'{os.getpid()}-{self._next}'
+        temp = self.folder / f'{ident}.tmp'
+        temp.write_text(''.join(line + '\n' for line in lines), encoding='utf-8')
+        os.rename(temp, self.folder / f'{ident}.req')
+        response = self.folder / f'{ident}.res'
+        deadline = time.monotonic() + timeout
+        pause = 0.001
+        while True:
+            try:
+                text = response.read_text(encoding='utf-8')
+                response.unlink()
+                return text
+            except FileNotFoundError:
+                pass
+            if self.process.poll() is not None:
+                raise HarnessError(f'{self.name} server ended ({self.process.returncode})')
+            if time.monotonic() > deadline:
+                self.stop()
+                raise HarnessError(f'{self.name} server did not answer in {timeout:.0f} s')
+            time.sleep(pause)
+            pause = min(pause * 2, 0.01)
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def stop(self):
+        if self.process.poll() is None:
+            try:
+                (self.folder / 'stop.req').write_text('')
+                self.process.wait(timeout=3)
+            except (OSError, subprocess.TimeoutExpired):
+                _terminate(self.process)
+
+
 def _terminate(process, grace=3.0):
     """Ends a process this harness started (by its pid only) and reaps it."""
     if process is None or process.poll() is not None:
@@ -209,6 +262,10 @@ class WineEnv:
         self.tmp = self.root / 'tmp'
         self.locales = self.root / 'locale'
         self._locale_state = {}
+        # Helper servers save a Wine start per operation; KESTRANE_NO_SERVE=1 turns them off.
+        self.serve = os.environ.get('KESTRANE_NO_SERVE') != '1'
+        self._tool = None
+        self._robots = {}
         self.requested_display = display or os.environ.get('KESTRANE_DISPLAY')
         self.verbose = verbose
         self.display = None
@@ -260,10 +317,15 @@ class WineEnv:
             self._keepalive = subprocess.Popen(
                 [WINE, str(WIN64 / 'keepalive.exe')], env=self._env(), stdin=subprocess.DEVNULL,
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            self.tmp.mkdir(parents=True, exist_ok=True)
+            if self.serve:
+                self._tool = _Server('wintool', [WINE, str(WIN64 / 'wintool.exe'), 'serve',
+                                                 _hex(self.win_path(self.root / 'serve-tool'))],
+                                     self._env(), self.root / 'serve-tool',
+                                     self.root / 'wintool-serve.log')
             self._apply_base_settings()
             if not healthy:
                 (self.prefix / '.kestrane-ready').write_text(PREFIX_LAYOUT)
-            self.tmp.mkdir(parents=True, exist_ok=True)
         except BaseException:
             self.stop()
             raise
@@ -273,6 +335,11 @@ class WineEnv:
         if not self._started:
             return
         self._started = False
+        for server in [self._tool] + list(self._robots.values()):
+            if server is not None:
+                server.stop()
+        self._tool = None
+        self._robots = {}
         _terminate(self._keepalive)
         self._keepalive = None
         if self._server is not None:
@@ -480,37 +547,33 @@ class WineEnv:
         self._require_started()
         fd, transcript = tempfile.mkstemp(prefix='robot-', suffix='.jsonl', dir=self.tmp)
         os.close(fd)
-        out_fd, out_path = tempfile.mkstemp(prefix='robot-', suffix='.out', dir=self.tmp)
-        command = [WINE, str(WIN64 / 'robot.exe'), '--transcript', self.win_path(transcript),
-                   '--timeout-ms', str(int(timeout * 1000)), '--poll-ms', str(poll_ms)]
+        words = ['--transcript', self.win_path(transcript),
+                 '--timeout-ms', str(int(timeout * 1000)), '--poll-ms', str(poll_ms)]
         if answers:
-            command += ['--answers', ','.join(answers)]
+            words += ['--answers', ','.join(answers)]
         if shots_dir is not None:
             Path(shots_dir).mkdir(parents=True, exist_ok=True)
-            command += ['--shots', self.win_path(shots_dir)]
+            words += ['--shots', self.win_path(shots_dir)]
         if cwd is not None:
-            command += ['--cwd', self._arg_path(cwd)]
-        command += ['--', self._arg_path(exe)] + [str(a) for a in args]
+            words += ['--cwd', self._arg_path(cwd)]
+        words += ['--', self._arg_path(exe)] + [str(a) for a in args]
         t = time.monotonic()
-        # Output goes to a file, not a pipe: a program the tested one starts (the host
-        # application) may inherit the pipe and would keep a reader waiting.
-        with os.fdopen(out_fd, 'wb') as out:
-            robot = subprocess.Popen(command, env=self._env(locale), stdin=subprocess.DEVNULL,
-                                     stdout=out, stderr=subprocess.STDOUT,
-                                     start_new_session=True)
-            try:
-                robot.wait(timeout=timeout + 20)
-            except subprocess.TimeoutExpired:
-                _terminate(robot)
+        if self.serve:
+            robot_code, robot_out = self._robot_server(locale).request(words, timeout + 20), ''
+            robot_code = int(robot_code.strip().split('=', 1)[1])
+        else:
+            # Output goes to a file, not a pipe: a program the tested one starts (the host
+            # application) may inherit the pipe and would keep a reader waiting.
+            robot_code, out, err, _ = _run_captured([WINE, str(WIN64 / 'robot.exe')] + words,
+                                                     self._env(locale), timeout + 20, self.tmp)
+            robot_out = (out + err).decode('utf-8', 'replace')
         duration = time.monotonic() - t
-        robot_out = Path(out_path).read_bytes().decode('utf-8', 'replace')
-        os.unlink(out_path)
         records = []
         with open(transcript, encoding='utf-8') as f:
             for line in f:
                 if line.strip():
                     records.append(json.loads(line))
-        if robot.returncode == 2:
+        if robot_code == 2:
             raise HarnessError('robot rejected its command line: ' + robot_out)
         start = next((r for r in records if r.get('event') == 'start'), None)
         codepage = f'cp{start["acp"]}' if start else locale_codepage(locale)
@@ -519,6 +582,18 @@ class WineEnv:
             os.unlink(transcript)
             result.transcript = None
         return result
+
+    def _robot_server(self, locale):
+        """The robot server of the locale: programs take the locale from the process that
+        starts them, so each locale has its own."""
+        server = self._robots.get(locale)
+        if server is None or not server.alive():
+            folder = self.root / f'serve-robot-{locale}'
+            server = _Server(f'robot ({locale})',
+                             [WINE, str(WIN64 / 'robot.exe'), '--serve', self.win_path(folder)],
+                             self._env(locale), folder, self.root / f'robot-serve-{locale}.log')
+            self._robots[locale] = server
+        return server
 
     def run_console(self, exe, args=(), locale='en_US.UTF-8', timeout=60.0, cwd=None):
         """Runs a console program directly; returns ConsoleResult (exit_code, stdout).
@@ -549,10 +624,18 @@ class WineEnv:
             if i:
                 command.append(';')
             command += [str(w) for w in op]
-        code, out, err, _ = _run_captured(command, self._env(), 60, self.root)
-        if code != 0:
-            raise HarnessError(f'wintool failed ({code}): {(out + err).decode(errors="replace")}')
-        lines = [json.loads(l) for l in out.decode('utf-8').splitlines() if l.startswith('{')]
+        if self._tool is not None and self._tool.alive():
+            text = self._tool.request(command[2:], 60)
+        else:
+            code, out, err, _ = _run_captured(command, self._env(), 60, self.root)
+            if code != 0:
+                raise HarnessError(f'wintool failed ({code}): '
+                                   f'{(out + err).decode(errors="replace")}')
+            text = out.decode('utf-8')
+        lines = [json.loads(l) for l in text.splitlines() if l.startswith('{')]
+        bad = [l for l in lines if l.get('malformed')]
+        if bad:
+            raise HarnessError(f'wintool: malformed operation {bytes.fromhex(bad[0]["op"])!r}')
         if len(lines) != len(operations):
             raise HarnessError(f'wintool answered {len(lines)} of {len(operations)} operations')
         return lines

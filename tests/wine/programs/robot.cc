@@ -3,6 +3,10 @@
 //
 //   robot.exe --transcript FILE [--answers yes,no,ok] [--timeout-ms N] [--poll-ms N]
 //             [--shots DIR] [--cwd DIR] -- program.exe [arg...]
+//   robot.exe --serve FOLDER
+// The second form runs the first form's command lines, one word a line, from request files
+// in the folder (serve_loop.h) and answers each with "exit=<robot exit code>", so that a test
+// run starts the robot once per locale. Its programs inherit its locale.
 //
 // Transcript records (one JSON object a line, written as they happen):
 //   {"event":"start", "pid", "acp", "lcid", "command_hex"}
@@ -18,12 +22,15 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "serve_loop.h"
 
 namespace {
 
@@ -291,12 +298,88 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
   return TRUE;
 }
 
-// Names the system icon the box shows, by comparing its handle with the shared system icons.
+// Reads the screen pixels of a rectangle (top-down, 0x00RRGGBB). Returns false on failure.
+bool CaptureScreen(const RECT& r, std::vector<uint32_t>* pixels) {
+  int width = r.right - r.left, height = r.bottom - r.top;
+  if (width <= 0 || height <= 0 || width > 512 || height > 512) return false;
+  HDC screen = GetDC(nullptr);
+  if (!screen) return false;
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap =
+      memory ? CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+  bool ok = false;
+  if (bitmap && bits) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    if (BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY)) {
+      GdiFlush();
+      const auto* p = static_cast<const uint32_t*>(bits);
+      pixels->assign(p, p + static_cast<size_t>(width) * height);
+      for (uint32_t& px : *pixels) px &= 0xFFFFFF;
+      ok = true;
+    }
+    SelectObject(memory, old);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (memory) DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+// Draws a system icon over a plain background, as the box's icon control draws it.
+bool RenderIcon(int id, int width, int height, uint32_t background, std::vector<uint32_t>* out) {
+  HICON icon = LoadIconW(nullptr, MAKEINTRESOURCEW(id));
+  if (!icon) return false;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (bitmap && bits) {
+    auto* p = static_cast<uint32_t*>(bits);
+    std::fill(p, p + static_cast<size_t>(width) * height, background);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL) != FALSE;
+    GdiFlush();
+    out->assign(p, p + static_cast<size_t>(width) * height);
+    for (uint32_t& px : *out) px &= 0xFFFFFF;
+    SelectObject(memory, old);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (memory) DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+int Differs(uint32_t a, uint32_t b) {
+  int d = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    int x = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    d = std::max(d, x < 0 ? -x : x);
+  }
+  return d;
+}
+
+// Names the system icon the box shows: the icon handle belongs to the box's process, so its
+// pixels on the screen are compared with the system icons drawn here. Waits up to 600 ms for
+// the box to paint; "unknown" when none matches by then.
 const char* IconName(HWND box) {
-  HWND icon_control = GetDlgItem(box, kIconControlId);
-  if (!icon_control || !IsWindowVisible(icon_control)) return "none";
-  HICON icon = reinterpret_cast<HICON>(SendMessageW(icon_control, STM_GETICON, 0, 0));
-  if (!icon) return "none";
+  HWND control = GetDlgItem(box, kIconControlId);
+  if (!control || !IsWindowVisible(control)) return "none";
   struct Known {
     int id;
     const char* name;
@@ -305,10 +388,27 @@ const char* IconName(HWND box) {
                          {32514, "question"},
                          {32515, "warning"},
                          {32516, "information"}};
-  for (const Known& k : known) {
-    if (LoadIconW(nullptr, MAKEINTRESOURCEW(k.id)) == icon) return k.name;
+  int width = GetSystemMetrics(SM_CXICON), height = GetSystemMetrics(SM_CYICON);
+  ULONGLONG deadline = GetTickCount64() + 600;
+  for (;;) {
+    RECT r;
+    std::vector<uint32_t> seen;
+    if (GetWindowRect(control, &r) && r.right - r.left >= width && r.bottom - r.top >= height) {
+      r.right = r.left + width;
+      r.bottom = r.top + height;
+      if (CaptureScreen(r, &seen)) {
+        for (const Known& k : known) {
+          std::vector<uint32_t> drawn;
+          if (!RenderIcon(k.id, width, height, seen[0], &drawn)) continue;
+          size_t same = 0;
+          for (size_t i = 0; i < seen.size(); ++i) same += Differs(seen[i], drawn[i]) <= 16;
+          if (same * 100 >= seen.size() * 97) return k.name;
+        }
+      }
+    }
+    if (GetTickCount64() >= deadline || !IsWindow(control)) return "unknown";
+    Sleep(15);
   }
-  return "other";
 }
 
 struct Options {
@@ -583,6 +683,15 @@ int Run(const Options& options) {
   return 0;
 }
 
+int RunCommandLine(int argc, wchar_t** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    Usage();
+    return 2;
+  }
+  return Run(options);
+}
+
 }  // namespace
 
 int main() {
@@ -592,12 +701,21 @@ int main() {
     std::fprintf(stderr, "robot: cannot read the command line\n");
     return 2;
   }
-  Options options;
-  bool parsed = ParseOptions(argc, argv, &options);
-  LocalFree(argv);
-  if (!parsed) {
-    Usage();
-    return 2;
+  std::wstring first = argc > 1 ? argv[1] : L"";
+  if (argc == 3 && first == L"--serve") {
+    std::wstring folder = argv[2];
+    LocalFree(argv);
+    return serve::ServeRequests(folder, [](const std::vector<std::string>& lines) {
+      std::vector<std::wstring> words(1, L"robot.exe");
+      for (const std::string& line : lines) words.push_back(serve::Wide(line));
+      std::vector<wchar_t*> pointers;
+      for (std::wstring& w : words) pointers.push_back(&w[0]);
+      int code = RunCommandLine(static_cast<int>(pointers.size()), pointers.data());
+      std::fflush(stderr);
+      return "exit=" + std::to_string(code) + "\n";
+    });
   }
-  return Run(options);
+  int code = RunCommandLine(argc, argv);
+  LocalFree(argv);
+  return code;
 }

@@ -23,6 +23,11 @@
 //                                     starts the host: verb "open", no parameters
 //   sleep MS
 // Exits with 0 when every operation ran (whatever it found), 2 on a malformed command line.
+//
+//   wintool.exe serve FOLDER_HEX
+// answers the same operations (one word a line, ";" between operations) given as request
+// files in the folder (serve_loop.h) until a stop request; a malformed operation answers
+// {"op":...,"malformed":true}.
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -33,6 +38,7 @@
 #include <vector>
 
 #include "probe_args.h"
+#include "serve_loop.h"
 
 namespace {
 
@@ -86,8 +92,10 @@ std::string Hex(const void* data, size_t size) {
 
 std::string HexText(const std::string& utf8) { return Hex(utf8.data(), utf8.size()); }
 
+std::string g_output;  // the answers of the operations run so far
+
 void Emit(const std::string& op, const std::string& fields) {
-  std::printf("{\"op\":\"%s\",%s}\n", op.c_str(), fields.c_str());
+  g_output += "{\"op\":\"" + op + "\"," + fields + "}\n";
 }
 
 // Splits "HKLM\Software\X" into its root and path. Returns false for an unknown root.
@@ -376,22 +384,45 @@ bool Run(const Words& words) {
   return false;
 }
 
+// Runs operations separated by ";" words. Returns false at the first malformed one, naming
+// it in *bad.
+bool RunAll(const Words& all, std::string* bad) {
+  Words words;
+  for (size_t i = 0; i <= all.size(); ++i) {
+    if (i == all.size() || all[i] == ";") {
+      if (!words.empty() && !Run(words)) {
+        *bad = words[0];
+        return false;
+      }
+      words.clear();
+    } else {
+      words.push_back(all[i]);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Words words;
-  for (int i = 1; i <= argc; ++i) {
-    if (i == argc || std::string(argv[i]) == ";") {
-      if (!words.empty() && !Run(words)) {
-        std::fprintf(stderr, "wintool: malformed operation \"%s\" (%zu words)\n", words[0].c_str(),
-                     words.size());
-        return 2;
-      }
-      std::fflush(stdout);
-      words.clear();
-    } else {
-      words.push_back(argv[i]);
-    }
+  if (argc == 3 && std::string(argv[1]) == "serve") {
+    std::wstring folder;
+    if (!Text(argv[2], &folder)) return 2;
+    return serve::ServeRequests(folder, [](const Words& lines) {
+      g_output.clear();
+      std::string bad;
+      if (!RunAll(lines, &bad))
+        g_output += "{\"op\":\"" + HexText(bad) + "\",\"malformed\":true}\n";
+      return g_output;
+    });
+  }
+  Words words(argv + 1, argv + argc);
+  std::string bad;
+  bool ok = RunAll(words, &bad);
+  std::fputs(g_output.c_str(), stdout);
+  if (!ok) {
+    std::fprintf(stderr, "wintool: malformed operation \"%s\"\n", bad.c_str());
+    return 2;
   }
   return 0;
 }
