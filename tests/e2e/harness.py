@@ -123,6 +123,8 @@ class Result:
         self.timed_out = end['timed_out'] if end else True
         self.missing = list(end['left_over']) if end else []
         self.t_exit_ms = end['t_ms'] if end else None
+        self.output = None  # the program's output, when run(output=True)
+        self.output_bytes = None
 
     @property
     def texts(self):
@@ -537,12 +539,13 @@ class WineEnv:
     # ---- running programs ----
 
     def run(self, exe, args=(), locale='en_US.UTF-8', answers=(), timeout=30.0, shots_dir=None,
-            cwd=None, poll_ms=20):
+            cwd=None, poll_ms=20, output=False):
         """Runs a Windows program under the robot and returns a Result.
 
         exe: a Unix path or a Windows path. answers: words such as 'yes', 'no', 'ok', one per
         box in order. shots_dir: a Unix folder for a BMP of each box before it is answered.
-        cwd: the program's current folder (Windows or Unix path).
+        cwd: the program's current folder (Windows or Unix path). output: capture the program's
+        standard output and error into Result.output (decoded from the ANSI code page).
         """
         self._require_started()
         fd, transcript = tempfile.mkstemp(prefix='robot-', suffix='.jsonl', dir=self.tmp)
@@ -556,6 +559,11 @@ class WineEnv:
             words += ['--shots', self.win_path(shots_dir)]
         if cwd is not None:
             words += ['--cwd', self._arg_path(cwd)]
+        output_path = None
+        if output:
+            fd, output_path = tempfile.mkstemp(prefix='robot-', suffix='.out', dir=self.tmp)
+            os.close(fd)
+            words += ['--output', self.win_path(output_path)]
         words += ['--', self._arg_path(exe)] + [str(a) for a in args]
         t = time.monotonic()
         if self.serve:
@@ -578,6 +586,10 @@ class WineEnv:
         start = next((r for r in records if r.get('event') == 'start'), None)
         codepage = f'cp{start["acp"]}' if start else locale_codepage(locale)
         result = Result(records, codepage, robot_out, duration, transcript)
+        if output_path:
+            result.output_bytes = Path(output_path).read_bytes()
+            result.output = result.output_bytes.decode(codepage, 'replace')
+            os.unlink(output_path)
         if not self.verbose:
             os.unlink(transcript)
             result.transcript = None

@@ -63,6 +63,21 @@ def _where(error):
     return f'{Path(f.filename).name}:{f.lineno}: {f.line}: '
 
 
+def gtest_counts(output, exit_code):
+    """Reads GoogleTest's summary: returns (passed, failed, problem). A run that ended badly
+    without reporting a failure (a crash, a hang: exit_code None) counts as one failure."""
+    passed = re.search(r'^\[  PASSED  \] (\d+) tests?\.', output, re.M)
+    failed = re.search(r'^\[  FAILED  \] (\d+) tests?, listed below', output, re.M)
+    passed = int(passed.group(1)) if passed else 0
+    failed = int(failed.group(1)) if failed else 0
+    problem = None
+    if exit_code != 0 and failed == 0:
+        failed = 1
+        problem = ('timed out' if exit_code is None else f'exit code {exit_code}') + \
+            ' without a failure in its summary'
+    return passed, failed, problem
+
+
 def run_gtest(env, verbose):
     """Runs windows_tests.exe; returns (passed, failed). A crash or hang counts as a failure."""
     exe = harness.WIN64 / 'windows_tests.exe'
@@ -70,19 +85,19 @@ def run_gtest(env, verbose):
         print('windows_tests.exe not built; skipped')
         return 0, 0
     t = time.monotonic()
-    r = env.run_console(exe, ['--gtest_color=no'], timeout=GTEST_TIMEOUT_S)
+    # Under the robot, so that a message box a test shows by mistake is closed and reported
+    # instead of hanging the run.
+    r = env.run(exe, ['--gtest_color=no'], timeout=GTEST_TIMEOUT_S, output=True)
     log = harness.BUILD / 'test-logs' / 'windows_tests.log'
     log.parent.mkdir(parents=True, exist_ok=True)
-    log.write_text(r.stdout + r.stderr)
-    passed = re.search(r'^\[  PASSED  \] (\d+) test', r.stdout, re.M)
-    failed = re.search(r'^\[  FAILED  \] (\d+) test', r.stdout, re.M)
-    passed = int(passed.group(1)) if passed else 0
-    failed = int(failed.group(1)) if failed else 0
-    if r.exit_code != 0 and failed == 0:
-        failed = 1
-        why = 'timed out' if r.timed_out else f'exit code {r.exit_code}'
-        print(f'FAIL windows_tests.exe: {why} without a failure summary (see {log})')
-    for line in r.stdout.splitlines():
+    log.write_text(r.output or '')
+    passed, failed, problem = gtest_counts(r.output or '', None if r.timed_out else r.exit_code)
+    if problem:
+        print(f'FAIL windows_tests.exe: {problem} (see {log})')
+    for box in r.unexpected:
+        failed += 1
+        print(f'FAIL windows_tests.exe showed a message box: {box!r}')
+    for line in (r.output or '').splitlines():
         if line.startswith('[  FAILED  ]') or (verbose and 'Failure' in line):
             print(line)
     print(f'windows_tests: {passed} passed, {failed} failed ({time.monotonic() - t:.1f} s)')

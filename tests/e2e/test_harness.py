@@ -305,6 +305,28 @@ def test_console_programs_give_their_output_and_exit_code(env):
         raise AssertionError('a malformed helper call must raise HarnessError')
 
 
+def test_robot_captures_the_output_of_the_program(env):
+    r = env.run(env.program('wintool'), ['sleep', '0'], output=True).check()
+    assert r.exit_code == 0 and '"op":"sleep"' in r.output, r.output
+
+
+def test_gtest_summary_counts_crashes_and_hangs_as_failures(env):
+    import run
+    rows = [
+        # output, exit code, (passed, failed)
+        ('[==========] 3 tests ran.\n[  PASSED  ] 3 tests.\n', 0, (3, 0)),
+        ('[  PASSED  ] 1 test.\n', 0, (1, 0)),
+        ('[  PASSED  ] 2 tests.\n[  FAILED  ] 1 test, listed below:\n'
+         '[  FAILED  ] A.B\n\n 1 FAILED TEST\n', 1, (2, 1)),
+        ('[ RUN      ] A.B\n', 0xC0000005, (0, 1)),  # crashed before its summary
+        ('[ RUN      ] A.B\n', None, (0, 1)),        # hung and was ended
+        ('', 0, (0, 0)),
+    ]
+    for output, code, expected in rows:
+        passed, failed, _ = run.gtest_counts(output, code)
+        assert (passed, failed) == expected, f'{output!r} exit {code}: {(passed, failed)}'
+
+
 # ---- helpers ----
 
 def _assert_check_fails(result, words):

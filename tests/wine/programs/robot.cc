@@ -2,7 +2,7 @@
 // it saw as JSON lines, so that end-to-end tests can assert on exactly what a user would see.
 //
 //   robot.exe --transcript FILE [--answers yes,no,ok] [--timeout-ms N] [--poll-ms N]
-//             [--shots DIR] [--cwd DIR] -- program.exe [arg...]
+//             [--shots DIR] [--cwd DIR] [--output FILE] -- program.exe [arg...]
 //   robot.exe --serve FOLDER
 // The second form runs the first form's command lines, one word a line, from request files
 // in the folder (serve_loop.h) and answers each with "exit=<robot exit code>", so that a test
@@ -418,6 +418,7 @@ struct Options {
   DWORD poll_ms = 20;
   std::wstring shots;
   std::wstring cwd;
+  std::wstring output;  // receives the program's standard output and error
   std::wstring command;
 };
 
@@ -550,7 +551,8 @@ class Robot {
 void Usage() {
   std::fprintf(stderr,
                "usage: robot.exe --transcript FILE [--answers a,b,...] [--timeout-ms N]\n"
-               "                 [--poll-ms N] [--shots DIR] [--cwd DIR] -- program [arg...]\n"
+               "                 [--poll-ms N] [--shots DIR] [--cwd DIR] [--output FILE]\n"
+               "                 -- program [arg...]\n"
                "answers: ok cancel abort retry ignore yes no close help tryagain continue\n");
 }
 
@@ -603,6 +605,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       options->shots = value;
     } else if (arg == L"--cwd") {
       options->cwd = value;
+    } else if (arg == L"--output") {
+      options->output = value;
     } else {
       std::fprintf(stderr, "robot: unknown option %s\n", Utf8(arg).c_str());
       return false;
@@ -627,11 +631,26 @@ int Run(const Options& options) {
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  Handle output;
+  if (!options.output.empty()) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    output.Reset(CreateFileW(options.output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.Valid()) {
+      std::fprintf(stderr, "robot: cannot create the output file (%lu)\n", GetLastError());
+      return 2;
+    }
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output.Get();
+    startup.hStdError = output.Get();
+  }
   PROCESS_INFORMATION info = {};
   std::vector<wchar_t> command(options.command.begin(), options.command.end());
   command.push_back(L'\0');
   ULONGLONG start = GetTickCount64();
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  // Only the output file is inheritable; without one nothing is inherited.
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, output.Valid(), 0, nullptr,
                       options.cwd.empty() ? nullptr : options.cwd.c_str(), &startup, &info)) {
     DWORD error = GetLastError();
     transcript.Write("{\"event\":\"start_failed\",\"error\":" + std::to_string(error) +
