@@ -85,6 +85,7 @@ class Box:
         self.answer = record['answer']
         self.answer_id = record['answer_id']
         self.expected = record['expected']
+        self.vanished = record.get('vanished', False)
         self.reason = record['reason']
         self.shot = record['shot']
         self.icon = record['icon']
@@ -94,6 +95,7 @@ class Box:
     def __repr__(self):
         return (f'Box({self.index}, t={self.t_ms}ms, caption={self.caption!r}, text={self.text!r}, '
                 f'buttons={self.button_ids}, answer={self.answer!r}'
+                f'{", VANISHED" if self.vanished else ""}'
                 f'{"" if self.expected else ", UNEXPECTED: " + self.reason})')
 
 
@@ -101,6 +103,8 @@ class Result:
     """What one robot run saw: the exit code, the boxes and what went wrong with the script.
 
     unexpected: boxes that had no scripted answer left or lacked the scripted button.
+    vanished: boxes that closed by themselves before they could be answered (they take no
+    answer); a box that closes within a few milliseconds may not be seen at all.
     missing: scripted answers no box asked for (the program ended first).
     timed_out: the run hit its time limit and the program was killed.
     """
@@ -112,6 +116,7 @@ class Result:
         self.duration = duration
         self.boxes = [Box(r, codepage) for r in records if r.get('event') == 'box']
         self.unexpected = [b for b in self.boxes if not b.expected]
+        self.vanished = [b for b in self.boxes if b.vanished]
         start = next((r for r in records if r.get('event') == 'start'), None)
         end = next((r for r in records if r.get('event') == 'exit'), None)
         failed = next((r for r in records if r.get('event') == 'start_failed'), None)

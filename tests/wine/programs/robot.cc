@@ -18,6 +18,8 @@
 // The *_hex fields are the ANSI bytes in the process code page ("acp"); "caption" and "text"
 // are the same texts as UTF-8 for reading. A box counts as unexpected when no scripted answer
 // is left for it or its scripted button is missing; it is then closed with a button it has.
+// A box that closed by itself before it could be answered is recorded as "vanished" and takes
+// no answer.
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -274,7 +276,9 @@ struct Button {
 
 BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
   auto* buttons = reinterpret_cast<std::vector<Button>*>(param);
-  if (buttons->size() < 32 && IsWindowVisible(child) && ClassName(child) == "Button") {
+  // The button's own style, not IsWindowVisible: a box that is closing hides itself first.
+  bool shown = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
+  if (buttons->size() < 32 && shown && ClassName(child) == "Button") {
     buttons->push_back({GetDlgCtrlID(child), child, WindowTextA(child)});
   }
   return TRUE;
@@ -479,22 +483,35 @@ class Robot {
 
     std::string answer, reason;
     int answer_id = 0;
-    bool expected = false;
-    if (next_answer_ < options_.answers.size()) {
-      answer = options_.answers[next_answer_++];
-      answer_id = AnswerId(answer);
-      for (const Button& b : buttons) {
-        if (b.id == answer_id) expected = true;
+    bool expected = false, pressed = false;
+    // A box that closed by itself (its modal loop met a WM_QUIT, say) takes no answer.
+    bool vanished = !IsWindow(box) || !IsWindowVisible(box);
+    if (!vanished) {
+      if (next_answer_ < options_.answers.size()) {
+        answer = options_.answers[next_answer_++];
+        answer_id = AnswerId(answer);
+        for (const Button& b : buttons) {
+          if (b.id == answer_id) expected = true;
+        }
+        if (!expected) reason = "scripted button missing";
+      } else {
+        reason = "no scripted answer left";
       }
-      if (!expected) reason = "scripted button missing";
-    } else {
-      reason = "no scripted answer left";
+      if (!expected) answer_id = FallbackButton(buttons);
+      pressed = Press(box, buttons, answer_id);
+      if (!pressed && !IsWindow(box)) {
+        vanished = true;
+        if (!answer.empty()) --next_answer_;
+      } else if (!expected) {
+        ++unexpected_;
+      }
     }
-    if (!expected) {
-      ++unexpected_;
-      answer_id = FallbackButton(buttons);
+    if (vanished) {
+      answer.clear();
+      reason.clear();
+      answer_id = 0;
+      expected = true;
     }
-    bool pressed = Press(box, buttons, answer_id);
 
     std::string line = "{\"event\":\"box\",\"index\":" + std::to_string(boxes_) +
                        ",\"t_ms\":" + std::to_string(t) + ",\"pid\":" + std::to_string(pid) +
@@ -512,7 +529,8 @@ class Robot {
             ",\"ex_style\":" + std::to_string(static_cast<unsigned long>(ex_style)) +
             ",\"answer\":" + Json(answer) + ",\"answer_id\":" + std::to_string(answer_id) +
             ",\"pressed\":" + (pressed ? "true" : "false") +
-            ",\"expected\":" + (expected ? "true" : "false") + ",\"reason\":" + Json(reason) +
+            ",\"expected\":" + (expected ? "true" : "false") +
+            ",\"vanished\":" + (vanished ? "true" : "false") + ",\"reason\":" + Json(reason) +
             ",\"shot\":" + Json(shot) + "}";
     transcript_.Write(line);
   }
