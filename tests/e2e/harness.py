@@ -1,17 +1,66 @@
-"""The Wine test environment the end-to-end tests run in.
+r"""The Wine test environment the end-to-end tests run in.
 
-One WineEnv serves a whole test run: a private Wine prefix under build/ (created once, reused
-while healthy), its own Xvfb display, one persistent wineserver and a hidden window that keeps
-Wine's desktop process alive, so that each program start costs a fraction of a second.
-Windows programs are driven by the dialog robot (build/win64/robot.exe), which answers
-message boxes from a script and reports what they showed.
+One WineEnv serves a whole test run: a private Wine prefix under build/wine (created once,
+reused while healthy), its own Xvfb display (the first free one from :90, or KESTRANE_DISPLAY),
+one persistent wineserver, a hidden keep-alive window (Wine's desktop process would otherwise
+exit and the next program would stall about 10 s), and two kinds of helper kept running:
+the dialog robot (robot.exe --serve, one per locale, since programs take their locale from
+the process that starts them) and wintool.exe (registry, windows, files). tests/e2e/run.py
+makes one WineEnv and calls env.reset() before every test.
 
-Typical use (tests/e2e/run.py does this for every test):
+Running programs
+  env.program('report_probe')  -> Path of build/win64/report_probe.exe
+  env.run(exe, args=(), locale='en_US.UTF-8', answers=(), timeout=30, shots_dir=None,
+          cwd=None, poll_ms=20, output=False) -> Result
+      Starts exe (Unix path, Windows path or a bare name like 'cmd') under the robot, which
+      presses the answers ('yes', 'no', 'ok', 'cancel', ...) on the program's message boxes in
+      order. Result: exit_code, boxes [Box], unexpected [Box], missing [answer words left
+      over], vanished [Box], timed_out, start_error, output (with output=True), duration,
+      check() (raises AssertionError on unexpected/missing/timed out/not started).
+      Box: caption, text (decoded from the program's ANSI code page), caption_bytes,
+      text_bytes (raw cp1251/cp1252 bytes), buttons [(id, text)], button_ids, icon ('error',
+      'question', 'warning', 'information', 'none', 'unknown'), answer, expected, vanished,
+      reason, t_ms (since the program started), shot (BMP path with shots_dir).
+  env.run_console(exe, args=(), locale='en_US.UTF-8', timeout=60, cwd=None)
+      -> ConsoleResult, a tuple (exit_code, stdout) with .stderr, .stdout_bytes, .timed_out.
+Registry (key like r'HKLM\Software\...'; view 64 or 32; one helper round trip, ~10 ms)
+  env.reg_set(key, name, 'REG_SZ'|'REG_EXPAND_SZ'|'REG_MULTI_SZ'|'REG_DWORD'|'REG_QWORD'|
+              'REG_BINARY'|'REG_NONE', value, view=64)
+  env.reg_set_many([(key, name, type, value), ...], view=64)
+  env.reg_get(key, name, view=64, with_type=False) -> value or None
+  env.reg_delete_value(key, name, view=64), env.reg_delete_key(key, view=64) -> bool
+  env.reg_list(key, view=64) -> (subkeys, values) or None
+Paths and system
+  env.win_path(unix) -> 'C:\...' or 'Z:\...'; env.unix_path(win) -> Path
+  env.set_windows_version('win7'|'win8'|'win81'|'win10')  (reset() restores win7)
+The stand-in host application (tests/wine/programs/Kestrane.cc)
+  env.install_host(folder_win, registration='plain'|'wow'|'both'|None,
+                   uninstall_string=None, config={...}, with_exe=True) -> Unix folder
+      copies Kestrane.exe, writes standin.cfg (keys in Kestrane.cc: memfile_delay_ms,
+      window_delay_ms, show, hold_file, hold_ms, quit, quit_delay_ms, lifetime_ms, ...) and
+      the "UninstallString" (default <folder>\unins000.exe) under
+      HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrane and/or its
+      Software\WOW6432Node mirror.
+  env.host_log(folder) -> [{'ms', 'epoch_ms', 'clock', 'event', 'detail'}]; host_events,
+  env.wait_host_event(folder, event, timeout=10) -> first entry or None
+      events: started, config, memfile_created, file_held, hold_failed, window_created,
+      window_ready, WM_SHOWWINDOW, WM_SIZE, WM_ACTIVATE, foreground, background, WM_QUIT,
+      quit_ignored, file_released, WM_CLOSE, WM_DESTROY, lifetime_over, exit.
+  env.start_host(folder_win), env.post_quit_to_host(), env.raise_host(), env.host_window(),
+  env.host_memfile_exists(), env.stop_hosts(), env.can_open_for_write(path_win)
+  env.wintool([op, word...], ...) for anything else wintool.exe offers.
+State between tests
+  env.reset(): ends every Kestrane.exe, deletes both Kestrane uninstall keys and whatever was
+  handed to env.cleanup_key(key, view) / env.cleanup_path(path) (install_host does this
+  itself), and restores win7.
+Pictures
+  env.bmp_to_png(bmp, png=None), env.screenshot(png) (the whole Xvfb screen).
 
-    with WineEnv() as env:
-        env.reset()
-        r = env.run(env.program('report_probe'), locale='ru_RU.UTF-8', answers=['ok'])
-        assert r.exit_code == 0 and r.boxes[0].caption == 'Обновление программы "Кестрейн"'
+Example:
+
+    def test_russian_error(env):
+        r = env.run(env.program('report_probe'), locale='ru_RU.UTF-8', answers=['ok']).check()
+        assert r.boxes[0].caption == 'Обновление программы "Кестрейн"'
 """
 
 import fcntl
@@ -125,7 +174,8 @@ class Result:
         self.lcid = start['lcid'] if start else None
         self.start_error = failed['error'] if failed else None
         self.exit_code = end['exit_code'] if end else None
-        self.timed_out = end['timed_out'] if end else True
+        # Without an exit record the robot itself was stopped, which counts as a time-out.
+        self.timed_out = end['timed_out'] if end else failed is None
         self.missing = list(end['left_over']) if end else []
         self.t_exit_ms = end['t_ms'] if end else None
         self.output = None  # the program's output, when run(output=True)
@@ -307,6 +357,7 @@ class WineEnv:
         self._take_lock()
         try:
             self._started = True
+            self._stop_leftovers()
             self._start_display()
             # A server left over by an earlier run of this prefix that was killed would hold
             # its registry; end it (this prefix only) before starting ours.
@@ -317,6 +368,7 @@ class WineEnv:
                 shutil.rmtree(self.prefix, ignore_errors=True)
             self.prefix.mkdir(parents=True, exist_ok=True)
             self._start_server()
+            self._record_started()
             if not healthy:
                 t = time.monotonic()
                 self._create_prefix()
@@ -362,9 +414,34 @@ class WineEnv:
             self._server = None
         _terminate(self._xvfb)
         self._xvfb = None
+        (self.root / 'running.json').unlink(missing_ok=True)
         if self._lock is not None:
             self._lock.close()
             self._lock = None
+
+    def _record_started(self):
+        """Notes the pids of what this run started, so that a run killed before it could
+        clean up has its leftovers stopped by the next one."""
+        pids = {'xvfb': self._xvfb.pid if self._xvfb else None,
+                'server': self._server.pid if self._server else None,
+                'display': self.display}
+        (self.root / 'running.json').write_text(json.dumps(pids))
+
+    def _stop_leftovers(self):
+        try:
+            pids = json.loads((self.root / 'running.json').read_text())
+        except (OSError, ValueError):
+            return
+        # Only an Xvfb on the display noted, so that a reused pid is left alone.
+        pid = pids.get('xvfb')
+        if pid:
+            try:
+                command = Path(f'/proc/{pid}/cmdline').read_bytes().split(b'\0')
+                if command[0].endswith(b'Xvfb') and command[1].decode() == pids.get('display'):
+                    os.kill(pid, signal.SIGTERM)
+            except (OSError, IndexError, UnicodeDecodeError):
+                pass
+        (self.root / 'running.json').unlink(missing_ok=True)
 
     def _take_lock(self):
         self._lock = open(self.root / '.lock', 'w')
@@ -538,8 +615,14 @@ class WineEnv:
         raise HarnessError(f'no drive {letter}: in the prefix')
 
     def _arg_path(self, exe):
+        """A Windows path for a Unix or Windows path; a bare name such as 'cmd' stays as it
+        is, for Windows to search."""
         text = str(exe)
-        return text if len(text) > 1 and text[1] == ':' else self.win_path(exe)
+        if len(text) > 1 and text[1] == ':':
+            return text
+        if isinstance(exe, str) and '/' not in text and '\\' not in text:
+            return text
+        return self.win_path(exe)
 
     # ---- running programs ----
 

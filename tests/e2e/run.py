@@ -12,6 +12,7 @@ import argparse
 import importlib.util
 import inspect
 import re
+import signal
 import sys
 import time
 import traceback
@@ -118,6 +119,8 @@ def main():
             print(name)
         return 0
 
+    # A terminated run still stops its display, wineserver and helpers.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     passed = failed = 0
     env = harness.WineEnv(verbose=args.verbose)
     t = time.monotonic()

@@ -316,6 +316,13 @@ def test_console_programs_give_their_output_and_exit_code(env):
         raise AssertionError('a malformed helper call must raise HarnessError')
 
 
+def test_a_program_that_cannot_start_is_reported(env):
+    r = env.run(r'C:\no\such\program.exe')
+    assert r.start_error in (2, 3), f'error {r.start_error}'  # file or path not found
+    assert r.exit_code is None and not r.timed_out and not r.boxes
+    _assert_check_fails(r, 'did not start')
+
+
 def test_robot_captures_the_output_of_the_program(env):
     r = env.run(env.program('wintool'), ['sleep', '0'], output=True).check()
     assert r.exit_code == 0 and '"op":"sleep"' in r.output, r.output
