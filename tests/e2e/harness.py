@@ -568,8 +568,8 @@ class WineEnv:
             if r.returncode not in (0, 1) or not state:
                 print(f'harness: localedef {locale} failed; non-ASCII file names will not work')
         else:
-            print(f'harness: no locale source for {locale} (package "locales"); non-ASCII file '
-                  'names will not work')
+            print(f'harness: glibc has no locale source for {name} (package "locales"); Wine '
+                  f'still takes {locale} from LC_ALL, but non-ASCII file names fail under it')
         self._locale_state[locale] = state
         return state
 

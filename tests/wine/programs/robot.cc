@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -437,6 +438,10 @@ class Robot {
 
   // Answers every new box of the tree. Returns the number handled.
   int Poll() {
+    // Forget boxes that are gone, so that a new box given a recycled handle is not skipped.
+    for (auto it = handled_.begin(); it != handled_.end();) {
+      it = IsWindow(*it) ? std::next(it) : handled_.erase(it);
+    }
     tree_.Refresh();
     BoxSearch search{&tree_, &handled_, {}};
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
