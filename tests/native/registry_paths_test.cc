@@ -7,13 +7,6 @@
 namespace kestrane {
 namespace {
 
-TEST(RegistryPaths, KeysAreBuiltOnTheCurrentVersionPrefix) {
-  EXPECT_EQ(std::string(kCurrentVersionKey), "Software\\Microsoft\\Windows\\CurrentVersion\\");
-  EXPECT_EQ(ShellFoldersKey(),
-            "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
-  EXPECT_EQ(UninstallKeyPath(), "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\");
-}
-
 TEST(RegistryPaths, TheMirrorPathHasWow6432NodeAfterTheFirstBackslash) {
   const struct {
     const char* name;
