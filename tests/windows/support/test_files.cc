@@ -173,7 +173,8 @@ void UnmountSmallDisk(const std::string& folder) {
   const std::string unix_folder = UnixPath(folder);
   if (unix_folder.empty()) return;
   const uint64_t mounted = TotalBytesOf(folder);
-  RunUnixProgram("Z:\\bin\\umount", "umount " + Quoted(unix_folder));
+  // Lazily, so that a handle Wine still holds cannot keep the disk mounted.
+  RunUnixProgram("Z:\\bin\\umount", "umount -l " + Quoted(unix_folder));
   WaitFor([&] { return TotalBytesOf(folder) != mounted; });
 }
 
