@@ -97,26 +97,51 @@ class ScopedCurrentFolder {
   std::string old_;
 };
 
-// Makes Wine report another Windows version to one program (by its file name), undone at the
-// end. Wine reads the setting when the program starts.
+// Makes Wine report another Windows version to one program (by its file name); a setting
+// that was there before comes back at the end. Wine reads the setting when the program starts.
 class ScopedWineVersion {
  public:
   ScopedWineVersion(const std::string& program, const char* version)
       : key_path_("Software\\Wine\\AppDefaults\\" + program) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
+    DWORD disposition = 0;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, &disposition),
               ERROR_SUCCESS);
-    if (key == nullptr) return;
-    EXPECT_EQ(RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                             static_cast<DWORD>(std::strlen(version) + 1)),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    if (key_ == nullptr) return;
+    created_ = disposition == REG_CREATED_NEW_KEY;
+    char old[256] = {};
+    DWORD size = sizeof old - 1;
+    DWORD type = 0;
+    had_value_ = RegQueryValueExA(key_, "Version", nullptr, &type, reinterpret_cast<BYTE*>(old),
+                                  &size) == ERROR_SUCCESS &&
+                 type == REG_SZ;
+    if (had_value_) old_ = old;
+    EXPECT_EQ(Set(version), ERROR_SUCCESS);
   }
-  ~ScopedWineVersion() { RegDeleteKeyA(HKEY_CURRENT_USER, key_path_.c_str()); }
+  ~ScopedWineVersion() {
+    if (key_ == nullptr) return;
+    if (had_value_) {
+      Set(old_.c_str());
+    } else {
+      RegDeleteValueA(key_, "Version");
+    }
+    RegCloseKey(key_);
+    if (created_) RegDeleteKeyA(HKEY_CURRENT_USER, key_path_.c_str());
+  }
+  ScopedWineVersion(const ScopedWineVersion&) = delete;
+  ScopedWineVersion& operator=(const ScopedWineVersion&) = delete;
 
  private:
+  LONG Set(const char* version) {
+    return RegSetValueExA(key_, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                          static_cast<DWORD>(std::strlen(version) + 1));
+  }
+
   std::string key_path_;
+  HKEY key_ = nullptr;
+  bool created_ = false;
+  bool had_value_ = false;
+  std::string old_;
 };
 
 std::string SystemFolder() {
