@@ -30,6 +30,20 @@ inline uint32_t LoadBigEndian32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
+inline uint32_t Choose(uint32_t e, uint32_t f, uint32_t g) { return g ^ (e & (f ^ g)); }
+inline uint32_t Majority(uint32_t a, uint32_t b, uint32_t c) { return (a & b) ^ (c & (a ^ b)); }
+inline uint32_t BigSigma0(uint32_t a) { return Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22); }
+inline uint32_t BigSigma1(uint32_t e) { return Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25); }
+
+// One round with the working variables renamed instead of moved: the caller rotates the
+// argument order, so eight rounds in a row need no copies.
+inline void Round(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f,
+                  uint32_t g, uint32_t& h, uint32_t constant_plus_word) {
+  h += BigSigma1(e) + Choose(e, f, g) + constant_plus_word;
+  d += h;
+  h += BigSigma0(a) + Majority(a, b, c);
+}
+
 void CompressPortable(uint32_t state[8], const uint8_t* blocks, size_t count) {
   for (size_t block = 0; block < count; ++block, blocks += 64) {
     uint32_t w[64];
@@ -41,21 +55,15 @@ void CompressPortable(uint32_t state[8], const uint8_t* blocks, size_t count) {
     }
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 64; ++t) {
-      uint32_t s1 = Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25);
-      uint32_t choose = (e & f) ^ (~e & g);
-      uint32_t t1 = h + s1 + choose + kRoundConstants[t] + w[t];
-      uint32_t s0 = Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22);
-      uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
-      uint32_t t2 = s0 + majority;
-      h = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
+    for (int t = 0; t < 64; t += 8) {
+      Round(a, b, c, d, e, f, g, h, kRoundConstants[t] + w[t]);
+      Round(h, a, b, c, d, e, f, g, kRoundConstants[t + 1] + w[t + 1]);
+      Round(g, h, a, b, c, d, e, f, kRoundConstants[t + 2] + w[t + 2]);
+      Round(f, g, h, a, b, c, d, e, kRoundConstants[t + 3] + w[t + 3]);
+      Round(e, f, g, h, a, b, c, d, kRoundConstants[t + 4] + w[t + 4]);
+      Round(d, e, f, g, h, a, b, c, kRoundConstants[t + 5] + w[t + 5]);
+      Round(c, d, e, f, g, h, a, b, kRoundConstants[t + 6] + w[t + 6]);
+      Round(b, c, d, e, f, g, h, a, kRoundConstants[t + 7] + w[t + 7]);
     }
     state[0] += a;
     state[1] += b;
