@@ -2,7 +2,6 @@
 
 #include "language/language_format.h"
 #include "language/placeholders.h"
-#include "startup/messages.h"
 #include "startup/startup_settings.h"
 
 namespace kestrane {
@@ -128,11 +127,6 @@ Lookup LookUpOpenKeyLines(const std::string& key, bool skip_first_line) {
 }
 
 }  // namespace
-
-void ReportLanguageFileError(const std::string& file_name) {
-  ReportError("Can't handle the language support file " + file_name,
-              "Не удаётся работать с файлом языковой поддержки " + file_name);
-}
 
 std::string ReadLanguageKey(const std::string& key) { return LookUpFolderKey(key).text; }
 
