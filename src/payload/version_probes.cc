@@ -1,7 +1,8 @@
-// The language file version reader; portable, so it is built and tested natively too.
+// The portable version readers and helpers, built and tested natively too.
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "language/language_files.h"
 #include "language/language_format.h"
@@ -36,6 +37,13 @@ int32_t ReadLngVersion(const std::string& path) {
     return 0;
   }
   return version;
+}
+
+std::string FileVersionQuery(uint16_t language, uint16_t code_page) {
+  char query[48];
+  std::snprintf(query, sizeof query, "\\StringFileInfo\\%04X%04X\\FileVersion", language,
+                code_page);
+  return query;
 }
 
 }  // namespace kestrane

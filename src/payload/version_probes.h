@@ -33,4 +33,9 @@ int32_t ReadLngVersion(const std::string& path);
 // folder on first use. Windows only.
 std::string ReadFileVersionText(const std::string& path);
 
+// The version resource query for the FileVersion string of one translation: each number as
+// exactly four upper-case hexadecimal digits, so that a Russian block in code page 1251 gives
+// \StringFileInfo\041904E3\FileVersion.
+std::string FileVersionQuery(uint16_t language, uint16_t code_page);
+
 }  // namespace kestrane

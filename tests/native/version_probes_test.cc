@@ -100,5 +100,18 @@ TEST_F(LngVersionTest, MissingFileGivesZeroSilently) {
   EXPECT_TRUE(g_reportCapture.messages.empty());
 }
 
+TEST(FileVersionQuery, NamesTheTranslationInUpperCaseHexadecimal) {
+  const struct {
+    uint16_t language, code_page;
+    const char* query;
+  } cases[] = {
+      {0x0419, 1251, "\\StringFileInfo\\041904E3\\FileVersion"},
+      {0x0409, 0x04B0, "\\StringFileInfo\\040904B0\\FileVersion"},
+      {0x0007, 0x0000, "\\StringFileInfo\\00070000\\FileVersion"},
+      {0xABCD, 0xFFFF, "\\StringFileInfo\\ABCDFFFF\\FileVersion"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FileVersionQuery(c.language, c.code_page), c.query);
+}
+
 }  // namespace
 }  // namespace kestrane
