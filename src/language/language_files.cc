@@ -59,7 +59,7 @@ Lookup LookUpFolderKey(const std::string& key) {
                                             state.LanguageFiles[static_cast<size_t>(index)]) &&
               ReadKeyValue(state.FolderLanguageFile, key, &lookup.text);
   if (!read) {
-    // The flag keeps its value: no lookup is waiting on this file.
+    // The flag keeps its value: no file was left open for a continuation to read.
     state.FolderLanguageFile.Close();
     ReportLanguageFileError(EntryAt(index));
     return Failed();
