@@ -1,5 +1,6 @@
 #include "language/language_files.h"
 
+#include "environment/install_environment.h"
 #include "language/language_format.h"
 #include "language/placeholders.h"
 #include "startup/startup_settings.h"
@@ -55,7 +56,7 @@ Lookup LookUpFolderKey(const std::string& key) {
       g_startupSettings.RussianUI ? state.RussianLanguageIndex : state.EnglishLanguageIndex;
   Lookup lookup;
   bool read = HasEntry(index) &&
-              state.FolderLanguageFile.Open(LanguageInstallDir() + kLanguageFolder +
+              state.FolderLanguageFile.Open(g_installEnvironment.InstallDir + kLanguageFolder +
                                             state.LanguageFiles[static_cast<size_t>(index)]) &&
               ReadKeyValue(state.FolderLanguageFile, key, &lookup.text);
   if (!read) {

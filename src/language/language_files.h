@@ -1,5 +1,5 @@
 // Message texts looked up by key in the host application's language files: plain-text files,
-// one per language, in the folder "language" under its install folder (format:
+// one per language, in the folder "language" under its install folder, InstallDir (format:
 // language_format.h). A lookup returns one line or a block of lines; LanguageText also fills
 // the placeholders %1 to %4.
 //
@@ -44,11 +44,6 @@ struct LanguageSupport {
 };
 
 extern LanguageSupport g_languageSupport;
-
-// The host application's install folder, ending with a backslash: InstallEnvironment's
-// InstallDir in the installer (language_install_dir_win.cc). Native builds bind it to a
-// folder of their own (tests/native/support, each fuzz target).
-const std::string& LanguageInstallDir();
 
 // Reports that a language file cannot be handled, naming file_name (the LanguageFiles entry,
 // or for the version reader the full path) in both languages.

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "environment/install_environment.h"
 #include "language/language_files.h"
 #include "payload/version_probes.h"
 #include "report_capture.h"
@@ -47,8 +48,6 @@ void CheckBlock(const std::string& text, size_t file_size) {
 
 }  // namespace
 
-const std::string& LanguageInstallDir() { return g_installDir; }
-
 }  // namespace kestrane
 
 using namespace kestrane;
@@ -65,6 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pattern += "/language_lookup_fuzz_XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   g_installDir = pattern + "/";
+  g_installEnvironment.InstallDir = g_installDir;
   std::atexit(RemoveFiles);
   return 0;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "language_install_dir.h"
+#include "environment/install_environment.h"
 #include "report_capture.h"
 #include "startup/startup_settings.h"
 
@@ -30,7 +30,7 @@ class LanguageFilesTest : public testing::Test {
     std::string pattern = testing::TempDir() + "language_files_XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern + "/";
-    g_testLanguageInstallDir = dir_;
+    g_installEnvironment.InstallDir = dir_;
     LanguageSupport& state = g_languageSupport;
     state.OpenLanguageFile.Close();
     state.FolderLanguageFile.Close();
