@@ -11,7 +11,7 @@ makes one WineEnv and calls env.reset() before every test.
 Running programs
   env.program('report_probe')  -> Path of build/win64/report_probe.exe
   env.run(exe, args=(), locale='en_US.UTF-8', answers=(), timeout=30, shots_dir=None,
-          cwd=None, poll_ms=20, output=False) -> Result
+          cwd=None, poll_ms=20, output=False, grace=0) -> Result
       Starts exe (Unix path, Windows path or a bare name like 'cmd') under the robot, which
       presses the answers ('yes', 'no', 'ok', 'cancel', ...) on the program's message boxes in
       order. Result: exit_code, boxes [Box], unexpected [Box], missing [answer words left
@@ -627,13 +627,14 @@ class WineEnv:
     # ---- running programs ----
 
     def run(self, exe, args=(), locale='en_US.UTF-8', answers=(), timeout=30.0, shots_dir=None,
-            cwd=None, poll_ms=20, output=False):
+            cwd=None, poll_ms=20, output=False, grace=0.0):
         """Runs a Windows program under the robot and returns a Result.
 
         exe: a Unix path or a Windows path. answers: words such as 'yes', 'no', 'ok', one per
         box in order. shots_dir: a Unix folder for a BMP of each box before it is answered.
         cwd: the program's current folder (Windows or Unix path). output: capture the program's
         standard output and error into Result.output (decoded from the ANSI code page).
+        grace: seconds to leave each box alone first, for a program that answers its own.
         """
         self._require_started()
         fd, transcript = tempfile.mkstemp(prefix='robot-', suffix='.jsonl', dir=self.tmp)
@@ -647,6 +648,8 @@ class WineEnv:
             words += ['--shots', self.win_path(shots_dir)]
         if cwd is not None:
             words += ['--cwd', self._arg_path(cwd)]
+        if grace:
+            words += ['--grace-ms', str(int(grace * 1000))]
         output_path = None
         if output:
             fd, output_path = tempfile.mkstemp(prefix='robot-', suffix='.out', dir=self.tmp)

@@ -106,6 +106,15 @@ def test_robot_flags_answers_no_box_asked_for(env):
     _assert_check_fails(r, 'no box came')
 
 
+def test_robot_waits_the_grace_time_before_it_answers(env):
+    rows = [0.0, 1.5]
+    for grace in rows:
+        r = env.run(env.program('ask_probe'), ['1'], answers=['yes'], grace=grace).check()
+        answered_after = (r.t_exit_ms - r.boxes[0].t_ms) / 1000
+        assert r.exit_code == 1, r
+        assert grace <= answered_after < grace + 1.5, f'grace {grace}: {answered_after:.2f} s'
+
+
 def test_boxes_that_close_by_themselves_take_no_answer(env):
     # A WM_QUIT waiting in the program's queue ends each box's modal loop at once. Such a box
     # may flash too briefly to be seen at all; when it is seen it is marked, not answered.

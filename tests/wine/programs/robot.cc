@@ -2,7 +2,8 @@
 // it saw as JSON lines, so that end-to-end tests can assert on exactly what a user would see.
 //
 //   robot.exe --transcript FILE [--answers yes,no,ok] [--timeout-ms N] [--poll-ms N]
-//             [--shots DIR] [--cwd DIR] [--output FILE] -- program.exe [arg...]
+//             [--shots DIR] [--cwd DIR] [--output FILE] [--grace-ms N]
+//             -- program.exe [arg...]
 //   robot.exe --serve FOLDER
 // The second form runs the first form's command lines, one word a line, from request files
 // in the folder (serve_loop.h) and answers each with "exit=<robot exit code>", so that a test
@@ -19,7 +20,8 @@
 // are the same texts as UTF-8 for reading. A box counts as unexpected when no scripted answer
 // is left for it or its scripted button is missing; it is then closed with a button it has.
 // A box that closed by itself before it could be answered is recorded as "vanished" and takes
-// no answer.
+// no answer. With --grace-ms, a box is left alone until it has been up that long (for a
+// program that answers its own boxes) and then handled as above.
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -29,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -421,6 +424,7 @@ struct Options {
   std::vector<std::string> answers;
   DWORD timeout_ms = 60000;
   DWORD poll_ms = 20;
+  DWORD grace_ms = 0;  // leave a box alone this long, for a program that answers its own
   std::wstring shots;
   std::wstring cwd;
   std::wstring output;  // receives the program's standard output and error
@@ -442,12 +446,25 @@ class Robot {
     for (auto it = handled_.begin(); it != handled_.end();) {
       it = IsWindow(*it) ? std::next(it) : handled_.erase(it);
     }
+    for (auto it = first_seen_.begin(); it != first_seen_.end();) {
+      it = IsWindow(it->first) ? std::next(it) : first_seen_.erase(it);
+    }
     tree_.Refresh();
     BoxSearch search{&tree_, &handled_, {}};
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
     // EnumWindows lists the top of the z-order first: the newest box last in the list.
-    for (auto it = search.found.rbegin(); it != search.found.rend(); ++it) Answer(*it);
-    return static_cast<int>(search.found.size());
+    int answered = 0;
+    for (auto it = search.found.rbegin(); it != search.found.rend(); ++it) {
+      ULONGLONG first = Elapsed();
+      if (options_.grace_ms) {
+        // A program that answers its own boxes (a test suite) gets the first go at each.
+        first = first_seen_.emplace(*it, first).first->second;
+        if (Elapsed() - first < options_.grace_ms) continue;
+      }
+      Answer(*it, first);
+      ++answered;
+    }
+    return answered;
   }
 
   const ProcessTree& Tree() const { return tree_; }
@@ -457,10 +474,11 @@ class Robot {
   ULONGLONG Elapsed() const { return GetTickCount64() - start_; }
 
  private:
-  void Answer(HWND box) {
+  // Reads, records and answers a box first seen at seen_ms.
+  void Answer(HWND box, ULONGLONG seen_ms) {
     handled_.insert(box);
     ++boxes_;
-    ULONGLONG t = Elapsed();
+    ULONGLONG t = seen_ms;
     DWORD pid = 0;
     GetWindowThreadProcessId(box, &pid);
     std::string caption = WindowTextA(box);
@@ -566,17 +584,19 @@ class Robot {
   DWORD main_pid_;
   ULONGLONG start_;
   std::set<HWND> handled_;
+  std::map<HWND, ULONGLONG> first_seen_;  // with a grace time: when each box was first seen
   size_t next_answer_ = 0;
   int boxes_ = 0;
   int unexpected_ = 0;
 };
 
 void Usage() {
-  std::fprintf(stderr,
-               "usage: robot.exe --transcript FILE [--answers a,b,...] [--timeout-ms N]\n"
-               "                 [--poll-ms N] [--shots DIR] [--cwd DIR] [--output FILE]\n"
-               "                 -- program [arg...]\n"
-               "answers: ok cancel abort retry ignore yes no close help tryagain continue\n");
+  std::fprintf(
+      stderr,
+      "usage: robot.exe --transcript FILE [--answers a,b,...] [--timeout-ms N]\n"
+      "                 [--poll-ms N] [--shots DIR] [--cwd DIR] [--output FILE] [--grace-ms N]\n"
+      "                 -- program [arg...]\n"
+      "answers: ok cancel abort retry ignore yes no close help tryagain continue\n");
 }
 
 bool ParseNumber(const std::wstring& text, DWORD* value) {
@@ -626,6 +646,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       if (!ParseNumber(value, &options->poll_ms) || options->poll_ms == 0) return false;
     } else if (arg == L"--shots") {
       options->shots = value;
+    } else if (arg == L"--grace-ms") {
+      if (!ParseNumber(value, &options->grace_ms)) return false;
     } else if (arg == L"--cwd") {
       options->cwd = value;
     } else if (arg == L"--output") {
