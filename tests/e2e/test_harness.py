@@ -112,7 +112,7 @@ def test_robot_waits_the_grace_time_before_it_answers(env):
         r = env.run(env.program('ask_probe'), ['1'], answers=['yes'], grace=grace).check()
         answered_after = (r.t_exit_ms - r.boxes[0].t_ms) / 1000
         assert r.exit_code == 1, r
-        assert grace <= answered_after < grace + 1.5, f'grace {grace}: {answered_after:.2f} s'
+        assert grace <= answered_after < grace + 3, f'grace {grace}: {answered_after:.2f} s'
 
 
 def test_boxes_that_close_by_themselves_take_no_answer(env):
@@ -174,14 +174,15 @@ def test_host_publishes_its_object_and_window_and_quits_on_wm_quit(env):
 
 
 def test_host_waits_as_configured_before_its_object_and_window(env):
-    # Times count from the process's creation; a new Wine process needs a few hundred
-    # milliseconds before its own code runs ("started"), so a short delay ends at that floor.
-    slack_ms = 700
+    # Times count from the process's creation. Nothing may come before its delay; a new Wine
+    # process needs a few hundred milliseconds before its own code runs ("started"), so the
+    # upper bound is loose and the order of the two events carries the rest.
+    slack_ms = 2000
     rows = [
         # memfile delay, window delay (ms)
         (0, 0),
-        (600, 1800),
-        (1800, 600),
+        (600, 2400),
+        (2400, 600),
     ]
     for memfile_delay, window_delay in rows:
         folder = env.install_host(PROGRAM_FILES_HOST, config={
@@ -195,6 +196,10 @@ def test_host_waits_as_configured_before_its_object_and_window(env):
                                    ('window', window, window_delay)):
             assert delay <= event['ms'] <= max(delay, floor) + slack_ms, \
                 f'{name} at {event["ms"]} ms for a delay of {delay} ms (code ran at {floor} ms)'
+        if memfile_delay != window_delay:
+            first = 'object' if memfile['ms'] < window['ms'] else 'window'
+            assert first == ('object' if memfile_delay < window_delay else 'window'), \
+                f'{first} came first: {env.host_log(folder)}'
         env.stop_hosts()
 
 
