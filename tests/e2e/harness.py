@@ -97,6 +97,10 @@ REG_TYPES = {'sz': 1, 'expand_sz': 2, 'binary': 3, 'dword': 4, 'multi_sz': 7, 'q
              'none': 0}
 REG_TYPE_NAMES = {v: k for k, v in REG_TYPES.items()}
 
+# The robot's answer words (robot.cc) and the buttons they press.
+ANSWERS = {'ok': 1, 'cancel': 2, 'abort': 3, 'retry': 4, 'ignore': 5, 'yes': 6, 'no': 7,
+           'close': 8, 'help': 9, 'tryagain': 10, 'continue': 11}
+
 DEFAULT_WINDOWS_VERSION = 'win7'
 WINDOWS_VERSIONS = ('win7', 'win8', 'win81', 'win10')
 
@@ -637,6 +641,9 @@ class WineEnv:
         grace: seconds to leave each box alone first, for a program that answers its own.
         """
         self._require_started()
+        unknown = [a for a in answers if a not in ANSWERS]
+        if unknown:
+            raise HarnessError(f'unknown answers {unknown}; the robot knows {sorted(ANSWERS)}')
         fd, transcript = tempfile.mkstemp(prefix='robot-', suffix='.jsonl', dir=self.tmp)
         os.close(fd)
         words = ['--transcript', self.win_path(transcript),
@@ -673,7 +680,8 @@ class WineEnv:
                 if line.strip():
                     records.append(json.loads(line))
         if robot_code == 2:
-            raise HarnessError('robot rejected its command line: ' + robot_out)
+            raise HarnessError('robot rejected its command line (see build/wine/robot-serve-*.log): '
+                               + robot_out)
         start = next((r for r in records if r.get('event') == 'start'), None)
         codepage = f'cp{start["acp"]}' if start else locale_codepage(locale)
         result = Result(records, codepage, robot_out, duration, transcript)

@@ -330,6 +330,15 @@ def test_console_programs_give_their_output_and_exit_code(env):
         raise AssertionError('a malformed helper call must raise HarnessError')
 
 
+def test_an_unknown_answer_word_is_refused_before_anything_runs(env):
+    try:
+        env.run(env.program('ask_probe'), ['1'], answers=['yes', 'maybe'])
+    except HarnessError as e:
+        assert 'maybe' in str(e), str(e)
+    else:
+        raise AssertionError('the answer "maybe" was accepted')
+
+
 def test_a_program_that_cannot_start_is_reported(env):
     r = env.run(r'C:\no\such\program.exe')
     assert r.start_error in (2, 3), f'error {r.start_error}'  # file or path not found
