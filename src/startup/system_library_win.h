@@ -12,7 +12,9 @@ namespace kestrane {
 void LockDownDllSearch();
 
 // Returns the named function of a DLL in the system folder, loading the DLL from there on
-// first use; nullptr when the DLL or the function is missing.
+// first use; nullptr when the DLL or the function is missing there, or when dll_name is not a
+// bare file name. A module of the same name loaded from anywhere else (a planted DLL that
+// other code pulled in) is never used.
 FARPROC SystemFunction(const char* dll_name, const char* function_name);
 
 }  // namespace kestrane
