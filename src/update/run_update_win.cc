@@ -75,7 +75,8 @@ UpdateOutcome RunUpdate() {
   }
 
   const bool quiet = IsQuietMode(g_startupSettings.FirstArg);
-  if (!FileExists(environment.InstallDir + HostExecutableName(info))) {
+  if (!IsFullFolderPath(environment.InstallDir) ||
+      !FileExists(environment.InstallDir + HostExecutableName(info))) {
     ReportError(kHostNotInstalledText.english, kHostNotInstalledText.russian);
     return UpdateOutcome::kHostNotInstalled;
   }

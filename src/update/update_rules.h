@@ -17,6 +17,12 @@ bool IsQuietMode(const std::string& first_arg);
 // then starts the host application at its end.
 bool WantsHostStart(const std::string& second_arg);
 
+// Returns true when the install folder is a full path: a drive ("C:\") or a network share
+// ("\\server\"). A registration without a folder, or a missing Program Files value, leaves a
+// relative or empty folder that would name the current folder, which the update must never
+// write into.
+bool IsFullFolderPath(const std::string& folder);
+
 // Returns the file name of the host's executable: ProgramName + ".exe".
 std::string HostExecutableName(const PackageInfo& info);
 

@@ -55,19 +55,22 @@ def test_a_package_whose_file_is_gone_after_start_cannot_be_checked(env):
 
 
 def test_a_host_that_is_not_installed_is_reported(env):
-    # (situation, registered uninstall command or None for the usual one, Kestrane.exe there)
+    # (situation, registered uninstall command or None for the usual one, Kestrane.exe there,
+    #  current folder of the run)
     rows = [
-        ('no Kestrane.exe in the registered folder', None, False),
-        ('quoted uninstall command', f'"{HOST_FOLDER}\\unins000.exe"', True),
-        ('registered folder missing', r'C:\Nowhere\Kestrane\unins000.exe', True),
+        ('no Kestrane.exe in the registered folder', None, False, None),
+        ('registered folder missing', r'C:\Nowhere\Kestrane\unins000.exe', True, None),
+        # No folder to cut back to: the current folder, which holds a Kestrane.exe here, must
+        # not stand in for it.
+        ('uninstall command without a folder', 'unins000.exe', True, HOST_FOLDER),
     ]
-    for situation, uninstall_string, with_exe in rows:
+    for situation, uninstall_string, with_exe, cwd in rows:
         for language in LANGUAGES:
             env.reset()
             folder = install_sample(env, uninstall_string=uninstall_string)
             if not with_exe:
                 (folder / 'Kestrane.exe').unlink()
-            r = run_update(env, language=language, answers=['ok'])
+            r = run_update(env, language=language, answers=['ok'], cwd=cwd)
             assert_boxes(r, [error(error_box('not_installed', language))])
             assert r.exit_code == 6, (situation, language, r.exit_code)
             assert_nothing_changed(env, folder)

@@ -1,7 +1,7 @@
 """Where the update goes and where its size is recorded: the host's uninstall registration
 in the 64-bit view, in its WOW6432Node mirror, in both, or nowhere."""
 
-from update_support import (UNINSTALL_KEY, UNINSTALL_KEY_WOW, assert_updated,
+from update_support import (HOST_FOLDER, UNINSTALL_KEY, UNINSTALL_KEY_WOW, assert_updated,
                             estimated_size, install_sample, run_update)
 
 
@@ -32,3 +32,10 @@ def test_without_a_registration_the_program_files_folder_is_updated_and_register
     assert r.exit_code == 0
     assert_updated(env, folder, key=UNINSTALL_KEY)
     assert env.reg_list(UNINSTALL_KEY_WOW) is None
+
+
+def test_a_quoted_uninstall_command_with_arguments_is_updated_in_its_folder(env):
+    folder = install_sample(env, uninstall_string=f'"{HOST_FOLDER}\\unins000.exe" /SILENT')
+    r = run_update(env, args=['modest'])
+    assert r.exit_code == 0
+    assert_updated(env, folder)

@@ -35,6 +35,25 @@ TEST(HostStartWord, IsRunappInAnyLetterCase) {
   }
 }
 
+TEST(InstallFolder, MustBeAFullPathOnADriveOrShare) {
+  const WordRow rows[] = {
+      {"C:\\Games\\Kestrane\\", true},
+      {"d:\\", true},
+      {"\\\\server\\share\\Kestrane\\", true},
+      {"", false},
+      {"Kestrane\\", false},
+      {"\\Kestrane\\", false},
+      {"C:Kestrane\\", false},
+      {"\"C:\\Games\\Kestrane\\", false},
+      {"1:\\Games\\", false},
+      {"\\\\\\", false},
+  };
+  for (const WordRow& row : rows) {
+    SCOPED_TRACE("\"" + row.word + "\"");
+    EXPECT_EQ(IsFullFolderPath(row.word), row.expected);
+  }
+}
+
 TEST(HostExecutable, IsTheProgramNameWithExe) {
   PackageInfo info;
   info.ProgramName = "Kestrane";
