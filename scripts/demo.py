@@ -63,7 +63,7 @@ def quiet_run(env):
     # The size the host's own setup recorded for the old installation.
     env.reg_set(UNINSTALL_KEY, 'EstimatedSize', 'REG_DWORD', folder_size_kib(folder))
     size_before = env.reg_get(UNINSTALL_KEY, 'EstimatedSize', with_type=True)
-    print(f'  folder        {HOST_FOLDER} ({env.win_path(folder)})')
+    print(f'  folder        {HOST_FOLDER} (on Linux: {folder})')
     print(f'  registration  {UNINSTALL_KEY}')
     print(f'                UninstallString = {env.reg_get(UNINSTALL_KEY, "UninstallString")}')
     print(f'  kvx.cok       {target.stat().st_size} bytes, version {cok_version(target)}')

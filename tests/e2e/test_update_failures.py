@@ -121,6 +121,26 @@ def test_a_size_that_cannot_be_recorded_ends_through_the_application_error_box(e
     assert estimated_size(env) is None
 
 
+def test_an_error_in_the_start_up_step_ends_through_the_application_error_box(env):
+    # On Windows 6.x the start-up step reads the system's product name; a value of another
+    # type raises an error before the update run begins.
+    key, name = r'HKLM\Software\Microsoft\Windows NT\CurrentVersion', 'ProductName'
+    folder = install_sample(env)
+    original = env.reg_get(key, name, with_type=True)
+    try:
+        env.reg_set(key, name, 'REG_DWORD', 7)
+        r = run_update(env, language='en', answers=['ok'])
+    finally:
+        env.reg_set(key, name, original[0], original[1])
+    r.check()
+    assert [b.caption for b in r.boxes] == ['Application Error'], r.boxes
+    assert re.fullmatch(r"Exception RegistryError in module KestraneUpdate\.exe at [0-9A-Fa-f]+\."
+                        r"\r\nInvalid data type for 'ProductName'\.\r\n", r.boxes[0].text), \
+        repr(r.boxes[0].text)
+    assert r.exit_code == 1
+    assert_nothing_changed(env, folder)
+
+
 def test_a_host_that_cannot_start_ends_the_run_without_a_word(env):
     folder = install_sample(env)
     (folder / 'Kestrane.exe').write_bytes(b'MZ this is not a program')
