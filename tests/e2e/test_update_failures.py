@@ -64,16 +64,16 @@ def test_a_host_that_is_not_installed_is_reported(env):
         # not stand in for it.
         ('uninstall command without a folder', 'unins000.exe', True, HOST_FOLDER),
     ]
-    for situation, uninstall_string, with_exe, cwd in rows:
-        for language in LANGUAGES:
-            env.reset()
-            folder = install_sample(env, uninstall_string=uninstall_string)
-            if not with_exe:
-                (folder / 'Kestrane.exe').unlink()
-            r = run_update(env, language=language, answers=['ok'], cwd=cwd)
-            assert_boxes(r, [error(error_box('not_installed', language))])
-            assert r.exit_code == 6, (situation, language, r.exit_code)
-            assert_nothing_changed(env, folder)
+    # The rows take turns with the interface language, so both are seen.
+    for (situation, uninstall_string, with_exe, cwd), language in zip(rows, LANGUAGES * 2):
+        env.reset()
+        folder = install_sample(env, uninstall_string=uninstall_string)
+        if not with_exe:
+            (folder / 'Kestrane.exe').unlink()
+        r = run_update(env, language=language, answers=['ok'], cwd=cwd)
+        assert_boxes(r, [error(error_box('not_installed', language))])
+        assert r.exit_code == 6, (situation, language, r.exit_code)
+        assert_nothing_changed(env, folder)
 
 
 def test_a_payload_the_host_holds_is_reported_and_the_run_goes_on(env):
