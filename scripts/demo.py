@@ -103,6 +103,8 @@ def interactive_run(env):
     folder = install_sample(env)
     shots = DEMO_DIR / 'shots'
     shutil.rmtree(shots, ignore_errors=True)
+    for old in DEMO_DIR.glob('box-*.png'):
+        old.unlink()
     r = env.run(PACKAGE, locale=LOCALES['ru'], answers=['yes', 'yes'], shots_dir=shots,
                 timeout=60)
     expect(not r.unexpected and not r.missing, f'the boxes did not follow the script: {r}')
@@ -120,7 +122,8 @@ def interactive_run(env):
         png = DEMO_DIR / (bmp.stem + '.png')
         env.bmp_to_png(bmp, png)
         pictures.append(png)
-    expect(len(pictures) == 2, f'expected two pictures, found {len(pictures)} in {shots}')
+    shutil.rmtree(shots, ignore_errors=True)
+    expect(len(pictures) == 2, f'expected two pictures, found {len(pictures)}')
     print('  pictures of the boxes:')
     for png in pictures:
         print(f'    {png}')

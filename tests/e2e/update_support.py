@@ -71,7 +71,6 @@ def error_box(kind, language):
 
 
 IDYES, IDNO, IDOK = 6, 7, 1
-MB_ICONERROR, MB_ICONQUESTION = 0x10, 0x20
 
 
 def shown(box):
@@ -80,19 +79,18 @@ def shown(box):
 
 
 def assert_boxes(result, expected):
-    """Checks the boxes of a run, in order, against (caption, text, button ids) triples."""
+    """Checks the boxes of a run, in order, against (caption, text, button ids, icon)."""
     result.check()
-    got = [shown(b) + (sorted(b.button_ids),) for b in result.boxes]
-    want = [(c, t, sorted(ids)) for c, t, ids in expected]
-    assert got == want, f'boxes differ:\n got  {got}\n want {want}'
+    got = [shown(b) + (sorted(b.button_ids), b.icon) for b in result.boxes]
+    assert got == expected, f'boxes differ:\n got  {got}\n want {expected}'
 
 
 def question(caption_text):
-    return caption_text + ([IDYES, IDNO],)
+    return caption_text + ([IDYES, IDNO], 'question')
 
 
 def error(caption_text):
-    return caption_text + ([IDOK],)
+    return caption_text + ([IDOK], 'error')
 
 
 # ---- the sample installation ----
