@@ -5,16 +5,23 @@ never a crash.
 
 The planted DLL (tests/wine/planted/planted_dll.c) is built here with the mingw compiler. It
 exports the functions the installer takes from version.dll and comctl32.dll, each failing, and
-leaves "<dll>.loaded" beside itself when a process loads it. Wine prefers its own built-in
-version.dll and comctl32.dll even to a file beside the program; an application-specific
-override ("native,builtin") makes it load a planted file as Windows would.
+leaves "<dll>.loaded" beside itself when a process loads it and "<dll>.called" when one of its
+functions is called. Wine prefers its own built-in version.dll and comctl32.dll even to a file
+beside the program; an application-specific override ("native,builtin") makes it load a
+planted file as Windows would. Wine's own user32 imports version.dll (Windows' does not), so
+under that override every GUI program has the planted version.dll loaded before its first
+instruction: for the installer, what counts is that none of its functions is ever called.
 """
 
+import re
 import shutil
 import subprocess
 from pathlib import Path
 
 import harness
+from update_support import (HOST_FOLDER, INSTALL_QUESTION, FINISH_QUESTION, PACKAGE,
+                            assert_boxes, assert_nothing_changed, assert_updated, error,
+                            error_box, install_sample, package_copy, question, run_update)
 
 PLANTED_SOURCE = harness.REPO / 'tests' / 'wine' / 'planted' / 'planted_dll.c'
 PLANTED_BUILD = harness.BUILD / 'planted'
@@ -53,6 +60,12 @@ def plant(env, program, names=PLANTED_NAMES):
 def markers(folder):
     """The planted DLLs some process loaded, by name."""
     return sorted(p.name[:-len('.loaded')] for p in Path(folder).glob('*.loaded'))
+
+
+def planted_calls(folder):
+    """The functions of planted DLLs that were called, as 'dll!function'."""
+    return sorted(f'{p.name[:-len(".called")]}!{line}' for p in Path(folder).glob('*.called')
+                  for line in p.read_text().splitlines() if line)
 
 
 def probe(env, folder, copy, *steps):
@@ -122,3 +135,234 @@ def test_system_function_refuses_paths_and_reports_what_is_missing(env):
     for dll, function in lookups:
         assert modules[f'system {dll}!{function}'] is None, modules
     assert markers(folder) == []
+
+
+# ---- DLL planting, the installer itself ----
+
+def test_the_installer_never_loads_common_controls_or_calls_a_planted_dll(env):
+    for args, answers in (([], ['yes', 'no']), (['modest'], [])):
+        env.reset()
+        host = install_sample(env)
+        folder, copy = plant(env, PACKAGE)
+        r = run_update(env, exe=copy, args=args, answers=answers, cwd=folder)
+        r.check()
+        assert r.exit_code == 0, (args, r)
+        assert_updated(env, host)
+        assert 'comctl32.dll' not in markers(folder), args
+        assert planted_calls(folder) == [], args
+
+
+# ---- registry values of the wrong type or of great length ----
+
+CURRENT_VERSION = r'HKLM\Software\Microsoft\Windows\CurrentVersion'
+NT_CURRENT_VERSION = r'HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+MACHINE_SHELL_FOLDERS = CURRENT_VERSION + r'\Explorer\Shell Folders'
+USER_SHELL_FOLDERS = r'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
+HUGE = 100_000
+
+
+class changed_value:
+    """Sets a registry value for the length of a with-block and puts back what was there."""
+
+    def __init__(self, env, key, name, type_, value):
+        self.env, self.key, self.name, self.type_, self.value = env, key, name, type_, value
+
+    def __enter__(self):
+        self.original = self.env.reg_get(self.key, self.name, with_type=True)
+        self.env.reg_set(self.key, self.name, self.type_, self.value)
+
+    def __exit__(self, *exc):
+        if self.original is None:
+            self.env.reg_delete_value(self.key, self.name)
+        else:
+            self.env.reg_set(self.key, self.name, *self.original)
+        assert self.env.reg_get(self.key, self.name, with_type=True) == self.original
+
+
+def application_error(result, name):
+    """Checks that the run ended through the top-level handler over the value's type."""
+    result.check()
+    assert [b.caption for b in result.boxes] == ['Application Error'], result.boxes
+    text = result.boxes[0].text
+    assert re.fullmatch(r"Exception RegistryError in module [\w.]+\.exe at [0-9A-Fa-f]+\.\r\n"
+                        rf"Invalid data type for '{name}'\.\r\n", text), repr(text)
+    assert result.exit_code == 1, result.exit_code
+
+
+def test_values_of_the_wrong_type_end_through_the_application_error_box(env):
+    # Nothing guards these reads: the error reaches the top-level handler, which says which
+    # value it was, and nothing is written.
+    rows = [
+        # key, value name, type, data
+        (NT_CURRENT_VERSION, 'ProductName', 'REG_BINARY', b'Windows 7\x00\xff'),
+        (CURRENT_VERSION, 'ProgramFilesDir', 'REG_DWORD', 0x43),
+        (CURRENT_VERSION, 'ProgramFilesDir', 'REG_MULTI_SZ', ['C:\\Program Files', 'D:\\']),
+        (MACHINE_SHELL_FOLDERS, 'Common Desktop', 'REG_QWORD', 1),
+        (harness.UNINSTALL_KEY, 'UninstallString', 'REG_DWORD', 5),
+        (harness.UNINSTALL_KEY, 'UninstallString', 'REG_BINARY', b'C:\\Games\\Kestrane\\u.exe'),
+    ]
+    for key, name, type_, data in rows:
+        env.reset()
+        host = install_sample(env)
+        with changed_value(env, key, name, type_, data):
+            r = run_update(env, answers=['ok'])
+        application_error(r, name)
+        assert_nothing_changed(env, host)
+
+
+def test_a_user_shell_folder_of_great_length_is_read_whole(env):
+    # The user's shell folders are read in the one guarded step; a long value is no failure.
+    host = install_sample(env)
+    with changed_value(env, USER_SHELL_FOLDERS, 'Desktop', 'REG_SZ', 'C:\\' + 'd' * HUGE):
+        r = run_update(env, args=['modest'])
+    assert_boxes(r, [])
+    assert r.exit_code == 0
+    assert_updated(env, host)
+
+
+def test_a_product_name_of_great_length_is_read_whole(env):
+    host = install_sample(env)
+    with changed_value(env, NT_CURRENT_VERSION, 'ProductName', 'REG_SZ', 'W' * HUGE):
+        r = run_update(env, args=['modest'])
+    assert_boxes(r, [])
+    assert r.exit_code == 0
+    assert_updated(env, host)
+
+
+def test_an_uninstall_command_of_great_length_is_cut_to_its_folder_or_refused(env):
+    deep = 'C:\\' + ('d' * 200 + '\\') * (HUGE // 201 + 1) + 'unins000.exe'
+    rows = [
+        # what the command holds, the command, updated?
+        ('the host folder, then a file name of 100,000 characters',
+         HOST_FOLDER + '\\' + 'u' * HUGE, True),
+        ('a folder of 100,000 characters', deep, False),
+        ('100,000 characters without a backslash', 'u' * HUGE, False),
+        ('100,000 backslashes', '\\' * HUGE, False),
+    ]
+    for what, command, updated in rows:
+        assert len(command) >= HUGE, what
+        env.reset()
+        host = install_sample(env, uninstall_string=command)
+        if updated:
+            r = run_update(env, args=['modest'])
+            assert_boxes(r, [])
+            assert r.exit_code == 0, (what, r.exit_code)
+            assert_updated(env, host)
+        else:
+            r = run_update(env, answers=['ok'])
+            assert_boxes(r, [error(error_box('not_installed', 'en'))])
+            assert r.exit_code == 6, (what, r.exit_code)
+            assert_nothing_changed(env, host)
+
+
+def test_a_program_files_folder_of_great_length_leaves_a_registered_host_alone(env):
+    # The default folder only matters without a registration; with one it is never used.
+    host = install_sample(env)
+    with changed_value(env, CURRENT_VERSION, 'ProgramFilesDir', 'REG_SZ', 'C:\\' + 'p' * HUGE):
+        r = run_update(env, args=['modest'])
+    assert_boxes(r, [])
+    assert r.exit_code == 0
+    assert_updated(env, host)
+
+
+# ---- "ComSpec" and "Temp" unset or too long ----
+
+SPY_LOG = 'C:\\interpreter-spy.log'
+
+
+def run_with_environment(env, changes, args=('modest',), cwd=None, answers=()):
+    """Runs the package through with_environment with the changes, a list of word lists
+    (['unset', 'Temp'], ['set', 'ComSpec', path], ['pad', 'ComSpec', '300']), on a system
+    reported as 6.2, where the start-up step runs "ver"."""
+    env.set_windows_version('win8')
+    words = [w for change in changes for w in change]
+    return env.run(env.program('with_environment'),
+                   args=words + ['set', 'KESTRANE_SPY_LOG', SPY_LOG, '--',
+                                 env.win_path(PACKAGE)] + list(args),
+                   answers=answers, cwd=cwd, timeout=40)
+
+
+def spy_runs(env):
+    """The command lines the interpreter spy was started with, and the log removed."""
+    log = env.unix_path(SPY_LOG)
+    env.cleanup_path(log)
+    try:
+        lines = log.read_text(encoding='latin-1').splitlines()
+    except FileNotFoundError:
+        return []
+    log.unlink()
+    return [line for line in lines if line]
+
+
+def spy_path(env):
+    """The spy's path inside the prefix: a short one, so that padding can pass 260."""
+    spy = env.unix_path('C:\\spy.exe')
+    shutil.copyfile(env.program('interpreter_spy'), spy)
+    env.cleanup_path(spy)
+    return 'C:\\spy.exe'
+
+
+def test_comspec_names_the_interpreter_that_runs_ver_only_when_it_fits(env):
+    # 259 characters and its end fit the 260-character buffer; 260 do not and count as no
+    # interpreter at all: a cut value would still start the program it begins with.
+    rows = [
+        # changes to the environment, is the spy started?
+        ([], True),
+        ([['pad', 'ComSpec', '259']], True),
+        ([['pad', 'ComSpec', '260']], False),
+        ([['pad', 'ComSpec', '300']], False),
+        ([['pad', 'ComSpec', '32000']], False),
+    ]
+    for changes, started in rows:
+        env.reset()
+        host = install_sample(env)
+        spy_runs(env)
+        r = run_with_environment(env, [['set', 'ComSpec', spy_path(env)]] + changes)
+        assert_boxes(r, [])
+        assert r.exit_code == 0, (changes, r.exit_code)
+        assert_updated(env, host)
+        runs = spy_runs(env)
+        if started:
+            assert len(runs) == 1, (changes, runs)
+            assert re.fullmatch(r'C:\\spy\.exe +/c ver > "[^"]*\\[a-z]{8}"', runs[0]), runs
+        else:
+            assert runs == [], (changes, runs)
+
+
+def test_without_comspec_the_run_goes_on_without_ver(env):
+    host = install_sample(env)
+    r = run_with_environment(env, [['unset', 'ComSpec']], args=(), answers=['yes', 'no'])
+    assert_boxes(r, [question(INSTALL_QUESTION['en']), question(FINISH_QUESTION)])
+    assert r.exit_code == 0
+    assert_updated(env, host)
+
+
+def test_without_temp_the_output_of_ver_goes_to_the_current_folder_and_is_removed(env):
+    host = install_sample(env)
+    work = env.unix_path('C:\\hardening-cwd')
+    work.mkdir(exist_ok=True)
+    env.cleanup_path(work)
+    spy_runs(env)
+    r = run_with_environment(env, [['unset', 'Temp'], ['set', 'ComSpec', spy_path(env)]],
+                             cwd='C:\\hardening-cwd')
+    assert r.exit_code == 0
+    [run] = spy_runs(env)
+    assert re.fullmatch(r'C:\\spy\.exe /c ver > "[a-z]{8}"', run), run
+    # With the real interpreter the file is made in the current folder and removed again.
+    r = run_with_environment(env, [['unset', 'Temp']], cwd='C:\\hardening-cwd')
+    assert_boxes(r, [])
+    assert r.exit_code == 0
+    assert_updated(env, host)
+    assert list(work.iterdir()) == [], 'the output of "ver" was left behind'
+
+
+def test_a_temp_folder_too_long_for_a_path_leaves_the_run_unharmed(env):
+    # The output file cannot be made (300 characters) or the command line cannot even be
+    # built (32,000): "ver" then gives nothing and the version comes from the numbers.
+    for length in ('300', '32000'):
+        env.reset()
+        host = install_sample(env)
+        r = run_with_environment(env, [['set', 'Temp', 'C:\\t'], ['pad', 'Temp', length]])
+        assert_boxes(r, [])
+        assert r.exit_code == 0, (length, r.exit_code)
+        assert_updated(env, host)
