@@ -1,0 +1,7 @@
+#include "environment/install_environment.h"
+
+namespace kestrane {
+
+InstallEnvironment g_installEnvironment;
+
+}  // namespace kestrane

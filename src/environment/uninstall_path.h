@@ -1,0 +1,25 @@
+// Turning the host application's "UninstallString" into its install folder.
+#pragma once
+
+#include <string>
+
+namespace kestrane {
+
+// Returns the folder of the uninstall command, ending with its backslash, or an empty path
+// when it has none.
+//
+// A command that starts with a double quote (after any blanks) names its program inside the
+// quotes, so the folder is cut from the quoted text: "\"C:\Games\Kestrane\unins000.exe\"
+// /SILENT" gives C:\Games\Kestrane\. A missing closing quote makes the rest of the value the
+// program, as Windows parses such a command line.
+//
+// Any other value is cut as it stands: everything up to and including the last backslash
+// before its last character (the last character is never examined). So C:\X\u.exe gives
+// C:\X\ and C:\X\Y\ gives C:\X\ as well.
+std::string UninstallFolder(const std::string& uninstall_string);
+
+// Returns text up to and including its last backslash before the last character, or an empty
+// text when there is none.
+std::string CutToFolder(const std::string& text);
+
+}  // namespace kestrane

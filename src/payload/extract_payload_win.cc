@@ -1,0 +1,80 @@
+#include <windows.h>
+
+#include <string>
+
+#include "payload/extract_payload.h"
+#include "payload/guarded_write.h"
+#include "payload/safe_write_win.h"
+#include "startup/messages.h"
+
+namespace kestrane {
+namespace {
+
+// A resource of the running executable, locked for reading and released on every path. Its
+// bytes are read straight from the mapped image: the payload is never copied in memory.
+class PayloadResource {
+ public:
+  PayloadResource(const std::string& name, const std::string& type) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC info = module ? FindResourceA(module, name.c_str(), type.c_str()) : nullptr;
+    if (info == nullptr) return;
+    loaded_ = LoadResource(module, info);
+    if (loaded_ == nullptr) return;
+    const DWORD size = SizeofResource(module, info);
+    const void* bytes = LockResource(loaded_);
+    if (bytes == nullptr || size == 0) return;  // an empty payload is never written
+    bytes_ = bytes;
+    size_ = size;
+  }
+  ~PayloadResource() {
+    if (loaded_ != nullptr) FreeResource(loaded_);
+  }
+  PayloadResource(const PayloadResource&) = delete;
+  PayloadResource& operator=(const PayloadResource&) = delete;
+
+  bool found() const { return bytes_ != nullptr; }
+  const void* bytes() const { return bytes_; }
+  size_t size() const { return size_; }
+
+ private:
+  HGLOBAL loaded_ = nullptr;
+  const void* bytes_ = nullptr;
+  size_t size_ = 0;
+};
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Returns how the write ended; kFailed also when the resource is missing or empty, in which
+// case nothing is written.
+GuardedOutcome WritePayload(const std::string& resource_name, const std::string& resource_type,
+                            const std::string& target, bool guarded) {
+  PayloadResource payload(resource_name, resource_type);
+  if (!payload.found()) return GuardedOutcome::kFailed;
+  if (guarded && FileExists(target)) {
+    return WriteGuarded(payload.bytes(), payload.size(), resource_type, target);
+  }
+  return WriteFileReplacing(payload.bytes(), payload.size(), target) ? GuardedOutcome::kWritten
+                                                                     : GuardedOutcome::kFailed;
+}
+
+}  // namespace
+
+bool ExtractPayload(const std::string& resource_name, const std::string& resource_type,
+                    const std::string& target, bool guarded) {
+  GuardedOutcome outcome = GuardedOutcome::kFailed;
+  try {
+    outcome = WritePayload(resource_name, resource_type, target, guarded);
+  } catch (...) {
+    // The one place where every failure of the write turns into the user's message.
+    outcome = GuardedOutcome::kFailed;
+  }
+  if (outcome == GuardedOutcome::kFailed) {
+    ReportError("Can't install file " + target, "Не удается установить файл " + target);
+  }
+  return outcome == GuardedOutcome::kWritten;
+}
+
+}  // namespace kestrane

@@ -1,0 +1,25 @@
+// Writing a file so that a failure never leaves it truncated or missing: the new bytes go to
+// a temporary file beside the target, which then replaces the target in one step.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kestrane {
+
+// Writes bytes to path, creating the file or truncating an existing one, and flushes them to
+// disk. Returns true when the file holds all the bytes; on failure a file this call created
+// or truncated is removed again.
+bool WriteWholeFile(const void* bytes, size_t size, const std::string& path);
+
+// Moves source over target in one step, replacing target when it exists. Returns false when
+// the move fails (target held open, read-only, on another volume) or target is a read-only
+// file; both files are then as they were.
+bool ReplaceFileWith(const std::string& source, const std::string& target);
+
+// Writes bytes to MakeTempName(target) and moves that file over target. Returns true when
+// target holds the new bytes; on failure target keeps its old bytes (or stays absent) and the
+// temporary file is gone.
+bool WriteFileReplacing(const void* bytes, size_t size, const std::string& target);
+
+}  // namespace kestrane

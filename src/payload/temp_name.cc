@@ -1,0 +1,13 @@
+#include "payload/extract_payload.h"
+
+namespace kestrane {
+
+std::string MakeTempName(const std::string& path) {
+  // Walks down from the second-to-last character; the index never goes below 0.
+  for (size_t i = path.size() < 2 ? 0 : path.size() - 1; i > 0; --i) {
+    if (path[i - 1] == '\\') return path.substr(0, i) + '~' + path.substr(i);
+  }
+  return '~' + path;
+}
+
+}  // namespace kestrane

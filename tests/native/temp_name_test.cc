@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "payload/extract_payload.h"
+
+namespace kestrane {
+namespace {
+
+struct TempNameCase {
+  const char* name;
+  std::string path;
+  std::string temp_name;
+};
+
+TEST(MakeTempName, PutsATildeBeforeTheFileName) {
+  const TempNameCase cases[] = {
+      {"bare file name", "kvx.cok", "~kvx.cok"},
+      {"file in a folder", "C:\\a\\b.pak", "C:\\a\\~b.pak"},
+      {"install folder", "C:\\Games\\Kestrane\\kvx.cok", "C:\\Games\\Kestrane\\~kvx.cok"},
+      {"file at a drive root", "C:\\kvx.cok", "C:\\~kvx.cok"},
+      {"one-letter file name", "C:\\a\\b", "C:\\a\\~b"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MakeTempName(c.path), c.temp_name) << c.name;
+  }
+}
+
+TEST(MakeTempName, TheLastCharacterIsNotExamined) {
+  const TempNameCase cases[] = {
+      {"trailing backslash: the one before it counts", "C:\\a\\b\\", "C:\\a\\~b\\"},
+      {"only backslash is the last character", "kvx\\", "~kvx\\"},
+      {"single backslash", "\\", "~\\"},
+      {"empty path", "", "~"},
+      {"one character", "k", "~k"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MakeTempName(c.path), c.temp_name) << c.name;
+  }
+}
+
+TEST(MakeTempName, LongPathsAreHandledWithinTheirLength) {
+  const std::string folder = "C:\\" + std::string(100000, 'f') + "\\";
+  EXPECT_EQ(MakeTempName(folder + "kvx.cok"), folder + "~kvx.cok");
+  const std::string name(100000, 'n');
+  EXPECT_EQ(MakeTempName(name), "~" + name);
+}
+
+}  // namespace
+}  // namespace kestrane

@@ -1,0 +1,269 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/extract_payload.h"
+#include "startup/startup_settings.h"
+#include "support/box_watcher.h"
+#include "support/test_files.h"
+#include "update/package_info.h"
+
+namespace kestrane {
+namespace {
+
+const std::string kOldBytes =
+    "old installed bytes, longer than the new payload so that a "
+    "partly written file would show: " +
+    std::string(400, 'o');
+
+// The bytes of a resource of this executable, read independently of the code under test.
+std::string ResourceBytes(const char* name, const char* type) {
+  HRSRC info = FindResourceA(nullptr, name, type);
+  if (info == nullptr) return std::string();
+  const char* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, info)));
+  return bytes == nullptr ? std::string() : std::string(bytes, SizeofResource(nullptr, info));
+}
+
+struct Outcome {
+  bool written = false;
+  std::vector<SeenBox> boxes;
+};
+
+class PayloadExtraction : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = MakeTestFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
+    ASSERT_FALSE(folder_.empty());
+    target_ = folder_ + "kvx.cok";
+    payload_ = ResourceBytes("KVX", "COK");
+    ASSERT_GT(payload_.size(), 5u);
+    ASSERT_EQ(payload_.compare(0, 4, std::string("kvx\0", 4)), 0);
+    g_packageInfo.TitleEnglish = "Payload test";
+    g_packageInfo.TitleRussian = "Проверка";
+    g_startupSettings.RussianUI = false;
+  }
+  void TearDown() override { RemoveTree(folder_); }
+
+  Outcome Extract(const std::string& name, const std::string& target, bool guarded = false) {
+    Outcome outcome;
+    BoxWatcher watcher;
+    outcome.written = ExtractPayload(name, "cok", target, guarded);
+    outcome.boxes = watcher.Boxes();
+    return outcome;
+  }
+
+  // Checks that exactly the "Can't install file" report for target was shown.
+  void ExpectInstallReport(const Outcome& outcome, const std::string& target) {
+    if (!BoxesCanBeRead()) return;
+    ASSERT_EQ(outcome.boxes.size(), 1u);
+    if (g_startupSettings.RussianUI) {
+      EXPECT_EQ(outcome.boxes[0].text, "Не удается установить файл " + target);
+      EXPECT_EQ(outcome.boxes[0].caption, "Проверка");
+    } else {
+      EXPECT_EQ(outcome.boxes[0].text, "Can't install file " + target);
+      EXPECT_EQ(outcome.boxes[0].caption, "Payload test");
+    }
+  }
+
+  std::string Contents(const std::string& path) {
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(path, &bytes)) << path;
+    return bytes;
+  }
+
+  std::string folder_;
+  std::string target_;
+  std::string payload_;
+};
+
+TEST_F(PayloadExtraction, PlainModeWritesOrOverwritesWithoutAQuestion) {
+  const struct {
+    const char* name;
+    bool target_exists;
+    std::string old_bytes;
+  } cases[] = {
+      {"new file", false, ""},
+      {"existing older file", true, "kvx\0\0\1\0"},
+      {"existing newer and larger file is overwritten anyway", true,
+       std::string("kvx\0\0\xFF\x7F", 7) + kOldBytes},
+      {"existing empty file", true, ""},
+  };
+  for (const auto& c : cases) {
+    RemoveTree(target_);
+    if (c.target_exists) {
+      ASSERT_TRUE(WriteBytes(target_, c.old_bytes));
+    }
+    const Outcome outcome = Extract("kvx", target_);
+    EXPECT_TRUE(outcome.written) << c.name;
+    EXPECT_EQ(Contents(target_), payload_) << c.name;
+    EXPECT_FALSE(PathExists(folder_ + "~kvx.cok")) << c.name << ": no temporary file left";
+    EXPECT_TRUE(outcome.boxes.empty()) << c.name << ": no question, no report";
+  }
+}
+
+TEST_F(PayloadExtraction, ResourceNamesMatchWithoutRegardToCase) {
+  for (const char* name : {"kvx", "KVX", "Kvx"}) {
+    RemoveTree(target_);
+    BoxWatcher watcher;
+    EXPECT_TRUE(ExtractPayload(name, "CoK", target_, false)) << name;
+    EXPECT_EQ(Contents(target_), payload_) << name;
+  }
+}
+
+TEST_F(PayloadExtraction, LeftoverTemporaryFileIsReplacedAndRemoved) {
+  ASSERT_TRUE(WriteBytes(folder_ + "~kvx.cok", kOldBytes));
+  ASSERT_TRUE(WriteBytes(target_, kOldBytes));
+  EXPECT_TRUE(Extract("kvx", target_).written);
+  EXPECT_EQ(Contents(target_), payload_);
+  EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
+}
+
+TEST_F(PayloadExtraction, TargetHeldOpenKeepsItsOldBytesAndIsReported) {
+  ASSERT_TRUE(WriteBytes(target_, kOldBytes));
+  // The host application keeps its data file open for reading and lets nobody write it.
+  HANDLE held = CreateFileA(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  for (bool russian : {false, true}) {
+    g_startupSettings.RussianUI = russian;
+    const Outcome outcome = Extract("kvx", target_);
+    EXPECT_FALSE(outcome.written);
+    ExpectInstallReport(outcome, target_);
+    EXPECT_EQ(Contents(target_), kOldBytes);
+    EXPECT_FALSE(PathExists(folder_ + "~kvx.cok")) << "the temporary file is removed";
+  }
+  CloseHandle(held);
+  EXPECT_EQ(Contents(target_), kOldBytes) << "old bytes also after the host lets go";
+}
+
+TEST_F(PayloadExtraction, ReadOnlyTargetKeepsItsOldBytesAndIsReported) {
+  ASSERT_TRUE(WriteBytes(target_, kOldBytes));
+  ASSERT_TRUE(SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_READONLY));
+  const Outcome outcome = Extract("kvx", target_);
+  EXPECT_FALSE(outcome.written);
+  ExpectInstallReport(outcome, target_);
+  EXPECT_EQ(Contents(target_), kOldBytes);
+  EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
+}
+
+TEST_F(PayloadExtraction, TargetThatCannotBeMadeIsReported) {
+  ASSERT_TRUE(CreateDirectoryA((folder_ + "dir.cok").c_str(), nullptr));
+  const struct {
+    const char* name;
+    std::string target;
+    std::string must_not_exist;
+  } cases[] = {
+      {"folder missing", folder_ + "missing\\kvx.cok", folder_ + "missing"},
+      {"target is a folder", folder_ + "dir.cok", folder_ + "~dir.cok"},
+      {"invalid file name", folder_ + "kvx?.cok", folder_ + "~kvx?.cok"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Extract("kvx", c.target);
+    EXPECT_FALSE(outcome.written) << c.name;
+    ExpectInstallReport(outcome, c.target);
+    EXPECT_FALSE(PathExists(c.must_not_exist)) << c.name;
+  }
+  EXPECT_EQ(GetFileAttributesA((folder_ + "dir.cok").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(PayloadExtraction, MissingOrEmptyResourceWritesNothing) {
+  const struct {
+    const char* name;
+    const char* resource;
+    bool target_exists;
+  } cases[] = {
+      {"missing resource, no target", "nothere", false},
+      {"missing resource, existing target", "nothere", true},
+      {"empty resource, existing target", "empty", true},
+      {"empty resource, no target", "empty", false},
+  };
+  for (const auto& c : cases) {
+    RemoveTree(target_);
+    if (c.target_exists) {
+      ASSERT_TRUE(WriteBytes(target_, kOldBytes));
+    }
+    const Outcome outcome = Extract(c.resource, target_);
+    EXPECT_FALSE(outcome.written) << c.name;
+    ExpectInstallReport(outcome, target_);
+    EXPECT_EQ(PathExists(target_), c.target_exists) << c.name;
+    if (c.target_exists) {
+      EXPECT_EQ(Contents(target_), kOldBytes) << c.name;
+    }
+    EXPECT_FALSE(PathExists(folder_ + "~kvx.cok")) << c.name;
+  }
+}
+
+TEST_F(PayloadExtraction, GuardedModeWithoutTargetWritesDirectly) {
+  const Outcome outcome = Extract("kvx", target_, true);
+  EXPECT_TRUE(outcome.written);
+  EXPECT_EQ(Contents(target_), payload_);
+  EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
+  EXPECT_TRUE(outcome.boxes.empty());
+}
+
+// A 1 MiB disk mounted on a folder of the test; it goes, with its files, at the end.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& folder) : folder_(folder) {
+    mounted_ = CreateDirectoryA(folder.c_str(), nullptr) && MountSmallDisk(folder, 1 << 20);
+  }
+  ~SmallDisk() {
+    if (mounted_) UnmountSmallDisk(folder_);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+TEST_F(PayloadExtraction, FullDiskKeepsTheOldBytesAndLeavesNoTemporaryFile) {
+  const std::string disk = folder_ + "disk\\";
+  SmallDisk small_disk(disk);
+  if (!small_disk.mounted()) GTEST_SKIP() << "no small disk can be mounted here (needs root)";
+  const std::string target = disk + "kvx.cok";
+  ASSERT_TRUE(WriteBytes(target, kOldBytes));
+  bool full = false;
+  {
+    HANDLE file = CreateFileA((disk + "filler.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string block(4096, 'f');
+    // 2 MiB is more than the whole disk holds.
+    for (int i = 0; i < 512 && !full; ++i) {
+      DWORD written = 0;
+      full = !WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &written, nullptr) ||
+             written < block.size();
+    }
+    CloseHandle(file);
+  }
+  ASSERT_TRUE(full) << "the small disk never filled up";
+  const Outcome outcome = Extract("kvx", target);
+  EXPECT_FALSE(outcome.written);
+  ExpectInstallReport(outcome, target);
+  EXPECT_EQ(Contents(target), kOldBytes);
+  EXPECT_FALSE(PathExists(disk + "~kvx.cok"));
+}
+
+TEST_F(PayloadExtraction, ReadOnlyFolderKeepsTheOldBytes) {
+  const std::string disk = folder_ + "disk\\";
+  SmallDisk small_disk(disk);
+  if (!small_disk.mounted()) GTEST_SKIP() << "no small disk can be mounted here (needs root)";
+  const std::string target = disk + "kvx.cok";
+  ASSERT_TRUE(WriteBytes(target, kOldBytes));
+  ASSERT_TRUE(RemountReadOnly(disk));
+  const Outcome outcome = Extract("kvx", target);
+  EXPECT_FALSE(outcome.written);
+  ExpectInstallReport(outcome, target);
+  EXPECT_EQ(Contents(target), kOldBytes);
+  EXPECT_FALSE(PathExists(disk + "~kvx.cok"));
+}
+
+}  // namespace
+}  // namespace kestrane

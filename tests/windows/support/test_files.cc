@@ -1,0 +1,181 @@
+#include "test_files.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace kestrane {
+namespace {
+
+constexpr DWORD kPollMilliseconds = 20;
+constexpr int kPolls = 250;  // 5 s
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Polls until done() holds or 5 s have passed; returns done().
+template <typename Done>
+bool WaitFor(Done done) {
+  for (int poll = 0; poll < kPolls && !done(); ++poll) Sleep(kPollMilliseconds);
+  return done();
+}
+
+uint64_t TotalBytesOf(const std::string& folder) {
+  ULARGE_INTEGER available, total, free;
+  if (!GetDiskFreeSpaceExA(folder.c_str(), &available, &total, &free)) return 0;
+  return total.QuadPart;
+}
+
+}  // namespace
+
+std::string MakeTestFolder(const std::string& name) {
+  char temp[MAX_PATH + 1];
+  DWORD length = GetTempPathA(sizeof temp, temp);
+  if (length == 0 || length >= sizeof temp) return std::string();
+  std::string folder = std::string(temp, length) + "kestrane_" + name + "_" +
+                       std::to_string(GetCurrentProcessId()) + "\\";
+  RemoveTree(folder);
+  if (!CreateDirectoryA(folder.c_str(), nullptr)) return std::string();
+  return folder;
+}
+
+void RemoveTree(const std::string& folder) {
+  std::string root = folder;
+  if (!root.empty() && root.back() == '\\') root.pop_back();
+  const DWORD attributes = GetFileAttributesA(root.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A link: remove the link itself, never what it points to.
+    if (!RemoveDirectoryA(root.c_str()) && !DeleteFileA(root.c_str())) {
+      RunUnixProgram("Z:\\bin\\rm", "rm " + Quoted(UnixPath(root)));
+      WaitFor([&] { return !PathExists(root); });
+    }
+    return;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    SetFileAttributesA(root.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(root.c_str());
+    return;
+  }
+  std::vector<std::string> entries;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((root + "\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name != "." && name != "..") entries.push_back(root + "\\" + name);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+  }
+  for (const std::string& path : entries) RemoveTree(path);
+  RemoveDirectoryA(root.c_str());
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  return CloseHandle(file) && ok;
+}
+
+bool ReadBytes(const std::string& path, std::string* bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bytes->clear();
+  char buffer[65536];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) && got > 0) {
+    bytes->append(buffer, got);
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string UnixPath(const std::string& windows_path) {
+  using UnixFileNameFn = char*(CDECL*)(const wchar_t*);
+  auto unix_file_name = reinterpret_cast<UnixFileNameFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (unix_file_name == nullptr) return std::string();
+  const int length = MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, nullptr, 0);
+  if (length <= 0) return std::string();
+  std::vector<wchar_t> wide(length);
+  MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide.data(), length);
+  char* name = unix_file_name(wide.data());
+  if (name == nullptr) return std::string();
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool RunUnixProgram(const std::string& program, const std::string& command_line) {
+  if (UnixPath("C:\\").empty()) return false;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::vector<char> line(command_line.begin(), command_line.end());
+  line.push_back('\0');
+  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+bool MakeDirectoryLink(const std::string& link, const std::string& target) {
+  const std::string unix_link = UnixPath(link);
+  if (unix_link.empty()) return false;
+  if (!RunUnixProgram("Z:\\bin\\ln", "ln -s " + Quoted(target) + " " + Quoted(unix_link))) {
+    return false;
+  }
+  return WaitFor([&] { return PathExists(link); });
+}
+
+bool MountSmallDisk(const std::string& folder, uint32_t bytes) {
+  const std::string unix_folder = UnixPath(folder);
+  if (unix_folder.empty()) return false;
+  if (!RunUnixProgram("Z:\\bin\\mount", "mount -t tmpfs -o size=" + std::to_string(bytes) +
+                                            " tmpfs " + Quoted(unix_folder))) {
+    return false;
+  }
+  return WaitFor([&] { return TotalBytesOf(folder) == bytes; });
+}
+
+bool RemountReadOnly(const std::string& folder) {
+  const std::string unix_folder = UnixPath(folder);
+  if (unix_folder.empty()) return false;
+  if (!RunUnixProgram("Z:\\bin\\mount", "mount -o remount,ro " + Quoted(unix_folder))) {
+    return false;
+  }
+  const std::string probe = folder + "probe.tmp";
+  return WaitFor([&] {
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return true;
+    CloseHandle(file);
+    DeleteFileA(probe.c_str());
+    return false;
+  });
+}
+
+void UnmountSmallDisk(const std::string& folder) {
+  const std::string unix_folder = UnixPath(folder);
+  if (unix_folder.empty()) return;
+  const uint64_t mounted = TotalBytesOf(folder);
+  // Lazily, so that a handle Wine still holds cannot keep the disk mounted.
+  RunUnixProgram("Z:\\bin\\umount", "umount -l " + Quoted(unix_folder));
+  WaitFor([&] { return TotalBytesOf(folder) != mounted; });
+}
+
+}  // namespace kestrane
