@@ -508,17 +508,29 @@ TEST_F(GuardedExtraction, AnswerNoIsNoFailure) {
   EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
 }
 
-TEST_F(GuardedExtraction, MissingTargetThatCannotBeMadeIsReportedOnce) {
-  const std::string target = folder_ + "missing\\kvx.cok";
-  std::vector<AnsweredBox> boxes;
-  {
-    BoxAnswerer answerer;
-    EXPECT_FALSE(ExtractPayload("kvx", "cok", target, true));
-    boxes = answerer.Boxes();
+TEST_F(GuardedExtraction, TargetThatCannotBeMadeIsReportedOnce) {
+  ASSERT_TRUE(CreateDirectoryA((folder_ + "dir.cok").c_str(), nullptr));
+  const struct {
+    const char* name;
+    std::string target;
+    std::string must_not_exist;
+  } cases[] = {
+      {"folder missing", folder_ + "missing\\kvx.cok", folder_ + "missing"},
+      {"target is a folder", folder_ + "dir.cok", folder_ + "~dir.cok"},
+      {"invalid file name", folder_ + "kvx?.cok", folder_ + "~kvx?.cok"},
+  };
+  for (const auto& c : cases) {
+    std::vector<AnsweredBox> boxes;
+    {
+      BoxAnswerer answerer;
+      EXPECT_FALSE(ExtractPayload("kvx", "cok", c.target, true)) << c.name;
+      boxes = answerer.Boxes();
+    }
+    ASSERT_EQ(boxes.size(), 1u) << c.name;
+    EXPECT_EQ(boxes[0].text, "Can't install file " + c.target) << c.name;
+    EXPECT_FALSE(PathExists(c.must_not_exist)) << c.name;
   }
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Can't install file " + target);
-  EXPECT_FALSE(PathExists(folder_ + "missing"));
+  EXPECT_NE(GetFileAttributesA((folder_ + "dir.cok").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
 TEST_F(GuardedExtraction, MissingTargetOnAFullDiskLeavesNoPartialFile) {
@@ -544,7 +556,9 @@ TEST_F(GuardedExtraction, MissingTargetOnAFullDiskLeavesNoPartialFile) {
     EXPECT_FALSE(ExtractPayload("kvx", "cok", target, true));
     boxes = answerer.Boxes();
   }
+  const bool partial_left = PathExists(target);
   UnmountSmallDisk(disk);
+  EXPECT_FALSE(partial_left) << "the partly written target is removed";
   ASSERT_TRUE(full) << "the small disk never filled up";
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Can't install file " + target);
