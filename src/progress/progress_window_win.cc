@@ -84,6 +84,7 @@ struct ProgressState {
   HWND ProgressLabel = nullptr;
   HWND ProgressBar = nullptr;            // kept, never used: nothing moves the bar
   TSetupForm* ProgressThread = nullptr;  // set while a window thread runs
+  ProgressHandoverHook handover_hook = nullptr;
 };
 
 // Made on first use and never destroyed: the window thread may still be running while the
@@ -245,14 +246,17 @@ void RunProgressWindow() {
     ForgetWindowThread();
     return;
   }
+  ProgressHandoverHook handover_hook = nullptr;
   {
     Locked locked(state.lock);
     caption = state.ProgressCaption;
+    handover_hook = state.handover_hook;
   }
   // WM_CREATE makes the status line and the bar during this call.
   const HWND window =
       CreateWindowExA(kWindowExStyle, kClassName, caption.c_str(), kWindowStyle, left, top,
                       ProgressWidth, ProgressHeight, nullptr, nullptr, instance, nullptr);
+  if (handover_hook != nullptr) handover_hook();
 
   std::string latest_caption;
   std::string latest_text;
@@ -290,6 +294,12 @@ void RunProgressWindow() {
     DispatchMessageA(&message);
   }
   ForgetWindowThread();
+}
+
+void SetProgressHandoverHook(ProgressHandoverHook hook) {
+  ProgressState& state = State();
+  Locked locked(state.lock);
+  state.handover_hook = hook;
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

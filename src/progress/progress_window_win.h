@@ -51,6 +51,12 @@ void SetProgressText(const std::string& text);
 // was destroyed), at once when the window class or the window cannot be made.
 void RunProgressWindow();
 
+// For tests: a function the window thread calls after it has created the window and before
+// it hands the window over to the callers, so that a test can make calls that land in that
+// gap. Set it before the first show; nullptr (the default) calls nothing.
+using ProgressHandoverHook = void (*)();
+void SetProgressHandoverHook(ProgressHandoverHook hook);
+
 // The window procedure of the "PlainWindow" class: creates the status line and the bar with
 // the window and ends the window thread's loop when the window is destroyed.
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -15,6 +15,12 @@
 //   look NAME           prints NAME.* lines describing the window, its children, the screen
 //   threads NAME        prints NAME.threads: threads of this process
 //   pause               prints "paused" and waits for a line (or end of file) on stdin
+//   hold                from now on the window thread stops after creating the window and
+//                       before handing it over, until "release" (at most 30 s)
+//   wait_handover       waits (at most 10 s) until the window thread has stopped there;
+//                       prints handover=1, or handover=0 on time-out. Until "release" the
+//                       script must not look at the window: its thread cannot answer.
+//   release             lets the window thread go on
 //
 // Exit code 0 after the whole script, 2 for a script it cannot read.
 #include <windows.h>
@@ -38,6 +44,16 @@ using kestrane::ShowProgressWindow;
 constexpr DWORD kSettleMillis = 10000;
 constexpr int kMaxBurst = 10000;
 constexpr DWORD kMaxThreadsCounted = 100000;
+constexpr DWORD kHoldMillis = 30000;
+
+HANDLE g_handover_reached = nullptr;
+HANDLE g_handover_released = nullptr;
+
+// Runs on the window thread, between creating the window and handing it over.
+void HoldAtHandover() {
+  SetEvent(g_handover_reached);
+  WaitForSingleObject(g_handover_released, kHoldMillis);
+}
 
 struct FoundWindows {
   std::vector<HWND> windows;
@@ -228,6 +244,20 @@ int main(int argc, char** argv) {
       i += 1;
     } else if (step == "settle") {
       std::printf("settle=%d\n", Settle() ? 1 : 0);
+    } else if (step == "hold") {
+      g_handover_reached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      g_handover_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      if (g_handover_reached == nullptr || g_handover_released == nullptr) {
+        return Usage("cannot create the hold events");
+      }
+      kestrane::SetProgressHandoverHook(HoldAtHandover);
+    } else if (step == "wait_handover") {
+      if (g_handover_reached == nullptr) return Usage("wait_handover needs hold first");
+      std::printf("handover=%d\n",
+                  WaitForSingleObject(g_handover_reached, kSettleMillis) == WAIT_OBJECT_0 ? 1 : 0);
+    } else if (step == "release") {
+      if (g_handover_released == nullptr) return Usage("release needs hold first");
+      SetEvent(g_handover_released);
     } else if (step == "pause") {
       std::printf("paused\n");
       char line[16];
