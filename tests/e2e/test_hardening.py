@@ -152,6 +152,30 @@ def test_the_installer_never_loads_common_controls_or_calls_a_planted_dll(env):
         assert planted_calls(folder) == [], args
 
 
+def test_a_guarded_package_reads_versions_and_shows_its_window_through_the_real_dlls(env):
+    # The package installs an executable over a newer one: reading both versions needs
+    # version.dll, and the progress window after the question needs common controls. The
+    # question can only name both versions when the real functions answered.
+    from test_guarded import OLDER_CAPTION, ProgressWatch, guarded_package, older_question
+    new_exe = env.program('version_en').read_bytes()  # FileVersion 1.0.3.12
+    installed = env.program('version_ru').read_bytes()  # FileVersion 2.5.0.17
+    package = guarded_package('tool.exe', new_exe, 367)
+    host = install_sample(env)
+    (host / 'tool.exe').write_bytes(installed)
+    folder, copy = plant(env, package)
+    watch = ProgressWatch(env)
+    r = watch.run(copy, answers=['yes', 'yes', 'no'], cwd=folder, timeout=60, grace=0.5)
+    r.check()
+    target = HOST_FOLDER + '\\tool.exe'
+    assert [b.text for b in r.boxes][1] == older_question('en', target, '2.5.0.17', '1.0.3.12')[1]
+    assert r.boxes[1].caption == OLDER_CAPTION['en']
+    assert r.exit_code == 0, r.exit_code
+    assert (host / 'tool.exe').read_bytes() == new_exe
+    assert watch.seen_visible, 'the progress window did not come up after the question'
+    assert 'comctl32.dll' not in markers(folder)
+    assert planted_calls(folder) == []
+
+
 # ---- registry values of the wrong type or of great length ----
 
 CURRENT_VERSION = r'HKLM\Software\Microsoft\Windows\CurrentVersion'
