@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""Benchmarks, not tests: each figure of the installer under Wine next to a reference measured
+in the same run, as a ratio (figure / reference; lower is better) against the aim.
+
+    wine_bench.py [--runs N] [--seal FILE] [--tree-files N]
+
+- a quiet update run ("modest") of the default package against Wine's "cmd /c copy" of the
+  same payload into the same folder; both are whole Wine processes started the same way;
+- the installer's peak working set (tests/wine/programs/peak_memory.cc) against the package's
+  size + 16 MiB;
+- FolderSizeKiB over a tree of 20,000 files (folder_size_probe) against "cmd /c dir /s" of it;
+- ExtractPayload's write against "cmd /c copy" (bench/wine_write.sh, run on this prefix);
+- with --seal, the rows of build/native/seal_bench's output (seal verification against
+  "openssl dgst -sha256").
+
+Every figure is the median of the runs, with the smallest and largest value as the spread.
+The runs of a figure and of its reference take turns, so that load on the machine falls on
+both. Uses the Wine harness (tests/e2e/harness.py): prefix under build/wine, own display.
+"""
+
+import argparse
+import random
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / 'tests' / 'e2e'))
+
+import harness  # noqa: E402
+import update_support  # noqa: E402
+
+MIB = 1 << 20
+TREE = r'C:\bench-tree'
+
+
+class Figure:
+    """The samples of one measured quantity."""
+
+    def __init__(self, name, unit):
+        self.name, self.unit, self.samples = name, unit, []
+
+    def add(self, value):
+        self.samples.append(value)
+
+    @property
+    def median(self):
+        return statistics.median(self.samples)
+
+    def text(self):
+        lo, hi = min(self.samples), max(self.samples)
+        digits = 0 if self.unit in ('KiB',) else 1
+        return (f'{self.median:.{digits}f} {self.unit}',
+                f'{lo:.{digits}f}..{hi:.{digits}f}')
+
+
+ROWS = []
+
+
+def row(figure, reference, aim):
+    ROWS.append((figure, reference, figure.median / reference.median, aim))
+
+
+def seal_rows(path):
+    """Reads seal_bench's lines: the best verification engine against openssl's hashing."""
+    text = Path(path).read_text()
+    megabytes = float(re.search(r', ([0-9.]+) MB,', text).group(1))
+    found = {}
+    for line in text.splitlines():
+        m = re.match(r'^  (.+?)\s+[0-9.]+ MB/s\s+\(spread ([0-9.]+) \.\. ([0-9.]+) MB/s; '
+                     r'median ([0-9.]+) ms\)', line)
+        if m:
+            figure = Figure(m.group(1), 'ms')
+            # The spread in time: the slowest and fastest runs, from their throughputs.
+            figure.samples = [1000 * megabytes / float(m.group(3)), float(m.group(4)),
+                              1000 * megabytes / float(m.group(2))]
+            found[m.group(1)] = figure
+    ours = [f for name, f in found.items() if name.startswith('verify')]
+    reference = found.get('openssl dgst -sha256 (hashing)')
+    if not ours or reference is None:
+        print(f'wine_bench: no seal figures in {path}', file=sys.stderr)
+        return
+    best = min(ours, key=lambda f: f.median)
+    best.name = f'seal verification of the package ({megabytes:.1f} MB), {best.name[8:]}'
+    reference.name = 'openssl dgst -sha256 of the same file (hashing only)'
+    row(best, reference, '<= 1.1')
+
+
+def timed(env, exe, args, cwd=None, expect=0):
+    r = env.run_console(exe, args, cwd=cwd, timeout=300)
+    if r.exit_code != expect:
+        raise SystemExit(f'wine_bench: {exe} {" ".join(map(str, args))} ended with '
+                         f'{r.exit_code}: {r.stdout}{r.stderr}')
+    return r
+
+
+def update_run(env, runs):
+    """The quiet update run against cmd /c copy of the same payload into the same folder."""
+    env.reset()
+    folder = update_support.install_sample(env)
+    payload = env.win_path(update_support.PAYLOAD)
+    target = update_support.HOST_FOLDER + r'\kvx.cok'
+    update = Figure('quiet update run ("modest"), whole process', 'ms')
+    copy = Figure('cmd /c copy of the payload into the same folder', 'ms')
+    empty = Figure('an empty program (Wine process start)', 'ms')
+    for _ in range(runs):
+        update.add(1000 * timed(env, update_support.PACKAGE, ['modest']).duration)
+        assert update_support.payload_installed(folder)
+        copy.add(1000 * timed(env, 'cmd', ['/c', 'copy', '/b', '/y', payload, target]).duration)
+        empty.add(1000 * timed(env, env.program('version_none'), []).duration)
+    row(update, copy, '<= 1.3')
+    return empty
+
+
+def peak_memory(env, runs):
+    env.reset()
+    update_support.install_sample(env)
+    package = update_support.PACKAGE
+    peak = Figure('installer peak working set, quiet run', 'KiB')
+    floor = Figure('an empty program (Wine\'s own floor)', 'KiB')
+    private = Figure('installer peak private bytes, quiet run', 'KiB')
+    for _ in range(runs):
+        for figure, exe, args in ((peak, package, ['modest']),
+                                  (floor, env.program('version_none'), [])):
+            out = timed(env, env.program('peak_memory'), [env.win_path(exe)] + args).stdout
+            fields = dict(f.split('=') for f in out.split())
+            if fields['exit'] != '0':
+                raise SystemExit(f'wine_bench: {exe.name} ended with {fields["exit"]}')
+            figure.add(int(fields['peak_working_set_kib']))
+            if figure is peak:
+                private.add(int(fields['peak_private_kib']))
+    budget = Figure('package size + 16 MiB', 'KiB')
+    budget.add((package.stat().st_size + 16 * MIB) / 1024)
+    row(peak, budget, '<= 1.0')
+    return floor, private
+
+
+def make_tree(env, files):
+    """A tree of the given number of files (100 folders of up to 4 KiB files) in the prefix,
+    kept between runs; returns its size in KiB as FolderSizeKiB must report it."""
+    root = env.unix_path(TREE)
+    stamp = root / f'.complete-{files}'
+    if not stamp.exists():
+        shutil.rmtree(root, ignore_errors=True)
+        rng = random.Random(20000)
+        folders = 100
+        for i in range(files):
+            folder = root / f'd{i % folders:03d}' / f'sub{i % 7}'
+            folder.mkdir(parents=True, exist_ok=True)
+            (folder / f'f{i:05d}.dat').write_bytes(b'k' * rng.randrange(0, 4096))
+        stamp.write_bytes(b'')
+    return sum(p.stat().st_size for p in root.rglob('*') if p.is_file()) >> 10
+
+
+def folder_size(env, runs, files):
+    kib = make_tree(env, files)
+    ours = Figure(f'FolderSizeKiB of {files:,} files, whole process', 'ms')
+    call = Figure(f'FolderSizeKiB of {files:,} files, the call alone', 'ms')
+    dir_s = Figure(f'cmd /c dir /s /a of the same tree', 'ms')
+    for _ in range(runs):
+        r = timed(env, env.program('folder_size_probe'), [TREE])
+        fields = dict(f.split('=') for f in r.stdout.split())
+        if int(fields['kib']) != kib:
+            raise SystemExit(f'wine_bench: FolderSizeKiB gave {fields["kib"]}, not {kib}')
+        ours.add(1000 * r.duration)
+        call.add(float(fields['ms']))
+        dir_s.add(1000 * timed(env, 'cmd', ['/c', 'dir', '/s', '/a', TREE, '>', 'NUL']).duration)
+    row(ours, dir_s, '<= 1.0')
+    return call
+
+
+def payload_write(env, runs):
+    """bench/wine_write.sh on this prefix: ExtractPayload's write against cmd /c copy."""
+    process_env = env._env()
+    r = subprocess.run(['bash', str(REPO / 'bench' / 'wine_write.sh'), str(runs)],
+                       env=process_env, capture_output=True, text=True, timeout=1800)
+    if r.returncode != 0:
+        raise SystemExit(f'wine_bench: bench/wine_write.sh failed:\n{r.stdout}\n{r.stderr}')
+    write = Figure('ExtractPayload of the payload, whole process', 'ms')
+    inner = Figure('ExtractPayload of the payload, the call alone', 'ms')
+    copy = Figure('cmd /c copy of the payload', 'ms')
+    for line in r.stdout.splitlines():
+        parts = line.split()
+        if len(parts) == 8 and parts[0].isdigit():
+            write.add(float(parts[1]))
+            inner.add(float(parts[2]))
+            copy.add(float(parts[3]))
+    if not write.samples:
+        raise SystemExit(f'wine_bench: no rows from bench/wine_write.sh:\n{r.stdout}')
+    row(write, copy, '<= 1.3')
+    return inner
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--runs', type=int, default=7)
+    parser.add_argument('--seal', help="seal_bench's output")
+    parser.add_argument('--tree-files', type=int, default=20000)
+    options = parser.parse_args()
+    runs = max(3, options.runs)
+    if options.seal:
+        seal_rows(options.seal)
+    extra = []
+    with harness.WineEnv() as env:
+        env.run_console(env.program('version_none'), [])  # the prefix's services come up
+        extra.append(update_run(env, runs))
+        extra.extend(peak_memory(env, runs))
+        extra.append(folder_size(env, runs, options.tree_files))
+        extra.append(payload_write(env, runs))
+        env.reset()
+
+    print(f'\nmedian of {runs} runs (spread: smallest..largest); ratio = figure / reference, '
+          f'lower is better')
+    header = ('figure', 'median', 'spread', 'reference', 'median', 'spread', 'ratio', 'aim')
+    lines = [header]
+    for figure, reference, ratio, aim in ROWS:
+        lines.append((figure.name, *figure.text(), reference.name, *reference.text(),
+                      f'{ratio:.2f}', aim))
+    widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
+    for line in lines:
+        print('  '.join(cell.ljust(width) for cell, width in zip(line, widths)).rstrip())
+    print('\nfor reading the rows above:')
+    for figure in extra:
+        median, spread = figure.text()
+        print(f'  {figure.name}: {median} ({spread})')
+
+
+if __name__ == '__main__':
+    main()
