@@ -36,7 +36,7 @@ gtest_counts native "$LOGS/native.log" $?
 echo "== fuzz smoke"
 bash scripts/fuzz.sh "${FUZZ_SMOKE_SECONDS:-5}" >"$LOGS/fuzz.log" 2>&1
 fuzz_rc=$?
-tail -n 30 "$LOGS/fuzz.log" | grep -E '^fuzz' || true
+grep -E '^(ok|FAILED) ' "$LOGS/fuzz.log" || true
 line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' "$LOGS/fuzz.log" | tail -1)
 if [ -n "$line" ]; then
   count fuzz "$(echo "$line" | awk '{print $2}')" "$(echo "$line" | awk '{print $4}')"
@@ -50,7 +50,7 @@ for suite in scripts/suites/*.sh; do
   echo "== $name"
   bash "$suite" >"$LOGS/$name.log" 2>&1
   rc=$?
-  grep -vE '^(ok|PASS) ' "$LOGS/$name.log" | tail -n 40
+  grep -vE "^(ok|PASS) |^$name: [0-9]+ passed" "$LOGS/$name.log" | tail -n 40
   line=$(grep -E "^$name: [0-9]+ passed, [0-9]+ failed" "$LOGS/$name.log" | tail -1)
   if [ -n "$line" ]; then
     passed=$(echo "$line" | awk '{print $2}')

@@ -21,11 +21,11 @@ for arch in win32:i686 win64:x86_64; do
   check "$dir imports only system DLLs ($(echo $dlls | tr '\n' ' '))" $([ -z "$bad" ]; echo $?) "imports $bad"
   header=$($tool -p "$exe")
   if [ "$dir" = win32 ]; then
-    echo "$header" | grep -q 'Magic.*010b' ; check "$dir is PE32" $? "not a PE32 image"
+    grep -q 'Magic.*010b' <<<"$header"; check "$dir is PE32" $? "not a PE32 image"
   else
-    echo "$header" | grep -q 'Magic.*020b' ; check "$dir is PE32+" $? "not a PE32+ image"
+    grep -q 'Magic.*020b' <<<"$header"; check "$dir is PE32+" $? "not a PE32+ image"
   fi
-  echo "$header" | grep -qE 'Subsystem.*\(Windows GUI\)'; check "$dir has the GUI subsystem" $? "wrong subsystem"
+  grep -qE 'Subsystem.*\(Windows GUI\)' <<<"$header"; check "$dir has the GUI subsystem" $? "wrong subsystem"
 done
 echo "imports: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -42,20 +42,13 @@ class PayloadResource {
   size_t size_ = 0;
 };
 
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 // Returns how the write ended; kFailed also when the resource is missing or empty, in which
 // case nothing is written.
 GuardedOutcome WritePayload(const std::string& resource_name, const std::string& resource_type,
                             const std::string& target, bool guarded) {
   PayloadResource payload(resource_name, resource_type);
   if (!payload.found()) return GuardedOutcome::kFailed;
-  if (guarded && FileExists(target)) {
-    return WriteGuarded(payload.bytes(), payload.size(), resource_type, target);
-  }
+  if (guarded) return WriteGuarded(payload.bytes(), payload.size(), resource_type, target);
   return WriteFileReplacing(payload.bytes(), payload.size(), target) ? GuardedOutcome::kWritten
                                                                      : GuardedOutcome::kFailed;
 }

@@ -14,8 +14,13 @@ enum class GuardedOutcome {
 };
 
 // Writes bytes (the payload of the given resource type, which is also the target's extension)
-// over the existing target, asking first when the existing file is newer. Does not report
-// failures itself; ExtractPayload does. May throw; ExtractPayload catches every error.
+// to target. A missing target is written directly under its own name, without a temporary
+// file. An existing one of the kinds "exe", "pak", "3bs", "cok" and "lng" (any letter case) is
+// replaced only after comparing the versions of the new copy written beside it and of the
+// target, asking first when the new file is older; any other kind, and a language file whose
+// path contains "!", is replaced without comparing. Replacing is one move, so on kFailed and
+// kKept the target keeps its bytes and the temporary copy is gone. Does not report failures
+// itself; ExtractPayload does. May throw; ExtractPayload catches every error.
 GuardedOutcome WriteGuarded(const void* bytes, size_t size, const std::string& resource_type,
                             const std::string& target);
 

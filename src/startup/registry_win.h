@@ -10,6 +10,11 @@
 
 namespace kestrane {
 
+// KEY_ALL_ACCESS in the 64-bit registry view, so that a 32-bit process on 64-bit Windows reads
+// and writes the keys 64-bit programs see rather than their WOW6432Node mirror.
+constexpr REGSAM kAllAccess64BitView = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+static_assert(kAllAccess64BitView == 0xF013F, "KEY_ALL_ACCESS | KEY_WOW64_64KEY");
+
 class RegistryHandle {
  public:
   explicit RegistryHandle(REGSAM access = KEY_ALL_ACCESS) : access_(access) {}

@@ -5,6 +5,7 @@
 namespace kestrane {
 
 // Fills g_startupSettings. Runs once, on the main thread, before anything else reads it.
+// A "ProductName" of the wrong type escapes as RegistryError, for the top-level handler.
 void RunStartupStep();
 
 // Returns the command-line argument at index (1 = first after the program name) as the

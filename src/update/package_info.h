@@ -11,6 +11,7 @@ struct PackageInfo {
   std::string ResourceType;  // payload resource type, extension of the installed file
   int PackageVersion = 0;
   std::string PackageDescription;  // first half of the package caption (Russian)
+  bool Guarded = false;            // the payload replaces an installed file only when not older
   std::string ProgramName;
   std::string TitleRussian;
   std::string TitleEnglish;

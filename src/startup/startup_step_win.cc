@@ -1,0 +1,78 @@
+#include <windows.h>
+
+#include "startup/startup_step.h"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "startup/errors.h"
+#include "startup/pseudo_random.h"
+#include "startup/registry_win.h"
+#include "startup/startup_settings.h"
+#include "startup/windows_version_win.h"
+
+namespace kestrane {
+namespace {
+
+// Owns the handle g_startupSettings.Registry points at; released at process end.
+std::unique_ptr<RegistryHandle> g_registryOwner;
+
+uint64_t ClockSeed() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  LARGE_INTEGER counter;
+  counter.QuadPart = 0;
+  QueryPerformanceCounter(&counter);
+  // The performance counter tells apart processes started within one tick of the system clock.
+  return ((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) ^
+         (static_cast<uint64_t>(counter.QuadPart) << 17);
+}
+
+// Returns the file name of this process's executable without its folder, or an empty text
+// when Windows cannot tell it.
+std::string ModuleFileName() {
+  std::vector<char> buffer(MAX_PATH + 1);
+  // Long paths need a larger buffer; 32 KiB holds any path Windows can make.
+  while (buffer.size() <= 32768) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), size);
+    if (length == 0) return "";
+    if (length < size) {
+      const std::string path(buffer.data(), length);
+      const size_t slash = path.find_last_of("\\/");
+      return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return "";
+}
+
+}  // namespace
+
+void RunStartupStep() {
+  g_processRandom.Seed(ClockSeed());
+  g_startupSettings.RussianUI = IsRussianLocale(GetUserDefaultLCID());
+  // Only the bitness is kept; the name itself is not needed.
+  WindowsDisplayName(false);
+  g_registryOwner = std::make_unique<RegistryHandle>(
+      g_startupSettings.Is64Bit ? kAllAccess64BitView : static_cast<REGSAM>(KEY_ALL_ACCESS));
+  g_startupSettings.Registry = g_registryOwner.get();
+  g_startupSettings.FirstArg = LowerAsciiLetters(CommandLineArgument(1));
+}
+
+const char* CommandLineArgument(int index) {
+  // The runtime splits the command line by the rules every Windows program follows (quotes,
+  // backslashes before quotes), without wildcard expansion.
+  if (index < 1 || index >= __argc || __argv == nullptr || __argv[index] == nullptr) return "";
+  return __argv[index];
+}
+
+void ShowTopLevelError(const char* kind, const void* address, const char* message) {
+  const std::string text = TopLevelErrorText(kind != nullptr ? kind : "", ModuleFileName(), address,
+                                             message != nullptr ? message : "");
+  MessageBoxA(nullptr, text.c_str(), "Application Error", MB_ICONERROR | MB_OK);
+}
+
+}  // namespace kestrane

@@ -1,0 +1,215 @@
+#include <windows.h>
+
+#include "startup/windows_version_win.h"
+
+#include <cstring>
+#include <vector>
+
+#include "startup/pseudo_random.h"
+#include "startup/registry_win.h"
+#include "startup/scoped_handle_win.h"
+#include "startup/startup_settings.h"
+#include "startup/text_lines.h"
+
+namespace kestrane {
+namespace {
+
+static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version record");
+static_assert(sizeof(OSVERSIONINFOA) == 148, "plain version record");
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "start-up record");
+static_assert(sizeof(VersionRecord::CSDVersion) == sizeof(OSVERSIONINFOEXA::szCSDVersion),
+              "service pack text");
+
+constexpr char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+constexpr char kHotfixQ246009Key[] =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
+constexpr DWORD kProductTypeBufferSize = 256;
+
+// The system metrics that name editions; mingw's headers do not all know them.
+constexpr int kMetricTabletPC = 86;
+constexpr int kMetricMediaCenter = 87;
+constexpr int kMetricStarter = 88;
+constexpr int kMetricServerR2 = 89;
+
+// A registry key opened with RegOpenKeyExA, closed when it goes out of scope.
+class OpenedKey {
+ public:
+  OpenedKey() = default;
+  ~OpenedKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+
+  // Opens the key below HKEY_LOCAL_MACHINE for reading values. Returns false when it does not
+  // open.
+  bool OpenForQuery(const char* path) {
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key_) == ERROR_SUCCESS;
+  }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+void ReadSystemInfo(SYSTEM_INFO* info) {
+  // A 32-bit process on 64-bit Windows learns the system's architecture only from
+  // GetNativeSystemInfo, which systems before XP lack.
+  using GetNativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto native = kernel == nullptr ? nullptr
+                                  : reinterpret_cast<GetNativeSystemInfoFn>(reinterpret_cast<void*>(
+                                        GetProcAddress(kernel, "GetNativeSystemInfo")));
+  if (native != nullptr) {
+    native(info);
+  } else {
+    GetSystemInfo(info);
+  }
+}
+
+// Returns the value of an environment variable, or an empty text when it is unset.
+std::string EnvironmentVariable(const char* name) {
+  DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+  // The value may grow between the two calls; a few rounds settle it.
+  for (int attempt = 0; attempt < 4 && needed > 0; ++attempt) {
+    std::vector<char> buffer(needed);
+    const DWORD got = GetEnvironmentVariableA(name, buffer.data(), needed);
+    if (got < needed) return std::string(buffer.data(), got);
+    needed = got;
+  }
+  return "";
+}
+
+}  // namespace
+
+PlatformFacts ReadPlatformFacts() {
+  PlatformFacts facts;
+  OSVERSIONINFOEXA version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+  facts.ExtendedQueryOk = GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version)) != FALSE;
+  if (!facts.ExtendedQueryOk) {
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    facts.PlainQueryOk = GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version)) != FALSE;
+    if (!facts.PlainQueryOk) return facts;
+  }
+  VersionRecord& v = facts.Version;
+  v.MajorVersion = version.dwMajorVersion;
+  v.MinorVersion = version.dwMinorVersion;
+  v.BuildNumber = version.dwBuildNumber;
+  v.PlatformId = version.dwPlatformId;
+  std::memcpy(v.CSDVersion.data(), version.szCSDVersion, v.CSDVersion.size());
+  v.SuiteMask = version.wSuiteMask;
+  v.ProductType = version.wProductType;
+
+  SYSTEM_INFO system;
+  std::memset(&system, 0, sizeof system);
+  ReadSystemInfo(&system);
+  facts.Architecture = system.wProcessorArchitecture;
+
+  facts.TabletPC = GetSystemMetrics(kMetricTabletPC);
+  facts.MediaCenter = GetSystemMetrics(kMetricMediaCenter);
+  facts.Starter = GetSystemMetrics(kMetricStarter);
+  facts.ServerR2 = GetSystemMetrics(kMetricServerR2);
+  return facts;
+}
+
+std::string SystemQueries::ConsoleOutput(const std::string& command) {
+  return CaptureConsoleOutput(command);
+}
+
+ProductNameAnswer SystemQueries::ReadProductName() {
+  ProductNameAnswer answer;
+  // The process's own registry handle does not exist yet; this one lives for this read only.
+  RegistryHandle registry(kAllAccess64BitView);
+  registry.SetRoot(HKEY_LOCAL_MACHINE);
+  if (!registry.OpenKey(kCurrentVersionKey, false)) return answer;
+  answer.KeyOpened = true;
+  if (!registry.ValueExists("ProductName")) return answer;
+  answer.ValuePresent = true;
+  answer.Text = registry.ReadString("ProductName");
+  return answer;
+}
+
+ProductTypeAnswer SystemQueries::ReadProductType() {
+  ProductTypeAnswer answer;
+  OpenedKey key;
+  if (!key.OpenForQuery(kProductOptionsKey)) return answer;
+  answer.KeyOpened = true;
+  char buffer[kProductTypeBufferSize] = {};
+  DWORD size = sizeof buffer;
+  DWORD type = REG_NONE;
+  answer.ReadOk = RegQueryValueExA(key.get(), "ProductType", nullptr, &type,
+                                   reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
+  if (!answer.ReadOk) return answer;
+  answer.IsString = type == REG_SZ;
+  // A stored text need not end in NUL: take what was read, up to its first NUL.
+  const size_t length = size < sizeof buffer ? size : sizeof buffer;
+  const void* nul = std::memchr(buffer, '\0', length);
+  answer.Text.assign(buffer, nul != nullptr ? static_cast<const char*>(nul) - buffer : length);
+  return answer;
+}
+
+bool SystemQueries::HotfixQ246009Opens() {
+  OpenedKey key;
+  return key.OpenForQuery(kHotfixQ246009Key);
+}
+
+bool IdentifyWindows(WindowsIdentity* identity) {
+  SystemQueries queries;
+  return IdentifyWindows(ReadPlatformFacts(), queries, identity);
+}
+
+std::string WindowsDisplayName(bool include_version) {
+  SystemQueries queries;
+  return WindowsDisplayName(ReadPlatformFacts(), queries, include_version,
+                            &g_startupSettings.Is64Bit);
+}
+
+std::string CaptureConsoleOutput(const std::string& command) {
+  char interpreter[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("ComSpec", interpreter, sizeof interpreter);
+  // A value that does not fit is answered with the size it needs; it counts as missing.
+  if (length == 0 || length >= sizeof interpreter) return "";
+
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+
+  const std::string output_file =
+      AddBackslash(EnvironmentVariable("Temp")) + RandomFileName(g_processRandom);
+  const std::string command_line =
+      ConsoleCommandLine(std::string(interpreter, length), command, output_file);
+  std::vector<char> writable(command_line.begin(), command_line.end());
+  writable.push_back('\0');
+
+  PROCESS_INFORMATION process;
+  std::memset(&process, 0, sizeof process);
+  if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE,
+                     CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
+                     &process)) {
+    ScopedHandle process_handle(process.hProcess);
+    ScopedHandle thread_handle(process.hThread);
+    // A failed wait leaves nothing to do but read what is there.
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+
+  // A missing or unreadable file reads as one empty line.
+  std::string printed;
+  {
+    TextFile file;
+    file.Open(output_file);
+    printed = JoinOutputLines(file);
+  }
+  DeleteFileA(output_file.c_str());
+
+  // Every byte is converted, an embedded NUL included, into a buffer of the same length.
+  std::vector<char> converted(printed.size() + 1, '\0');
+  OemToCharBuffA(printed.data(), converted.data(), static_cast<DWORD>(printed.size()));
+  return std::string(converted.data(), printed.size());
+}
+
+}  // namespace kestrane

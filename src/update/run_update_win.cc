@@ -1,0 +1,105 @@
+#include <windows.h>
+
+#include "environment/install_environment.h"
+#include "payload/extract_payload.h"
+#include "startup/messages.h"
+#include "startup/registry_win.h"
+#include "startup/startup_settings.h"
+#include "startup/startup_step.h"
+#include "update/host_control.h"
+#include "update/package_info.h"
+#include "update/run_update.h"
+#include "update/self_check.h"
+#include "update/update_rules.h"
+#include "update/update_texts.h"
+
+namespace kestrane {
+namespace {
+
+constexpr uint16_t kRussianLanguage = 0x19;
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Closes the registry handle's current key when the scope ends, also when a write throws.
+class KeyCloser {
+ public:
+  explicit KeyCloser(RegistryHandle& registry) : registry_(registry) {}
+  ~KeyCloser() { registry_.CloseKey(); }
+  KeyCloser(const KeyCloser&) = delete;
+  KeyCloser& operator=(const KeyCloser&) = delete;
+
+ private:
+  RegistryHandle& registry_;
+};
+
+// Records the installed folder's new size under the host's uninstall registration. A key that
+// cannot be opened or written makes WriteInteger throw; nothing here catches that, so the
+// top-level handler ends the process.
+void RefreshInstalledSize(const InstallEnvironment& environment, const PackageInfo& info) {
+  RegistryHandle& registry = *g_startupSettings.Registry;
+  registry.SetRoot(HKEY_LOCAL_MACHINE);
+  KeyCloser closer(registry);
+  // The result of opening needs no test of its own: with no key open the write fails.
+  registry.OpenKey(SizeRegistrationKey(environment, info), true);
+  const int32_t size = FolderSizeKiB(environment.InstallDir);
+  if (size != -1) registry.WriteInteger("EstimatedSize", size);
+}
+
+}  // namespace
+
+UpdateOutcome RunUpdate() {
+  PackageInfo& info = g_packageInfo;
+  FillProgramFields(info);
+
+  if (!DiscoverEnvironment()) return UpdateOutcome::kRegistryFailure;
+  const InstallEnvironment& environment = g_installEnvironment;
+
+  if (!environment.IsAdmin) {
+    ReportError(kNoRightsText.english, kNoRightsText.russian);
+    return UpdateOutcome::kNoRights;
+  }
+
+  // The running host holds the file the update replaces; it is asked to quit, not waited for.
+  if (IsHostRunning()) AskHostToQuit();
+
+  switch (VerifyOwnFile()) {
+    case SealCheck::kPassed:
+      break;
+    case SealCheck::kUnreadable:
+      return UpdateOutcome::kPackageUnreadable;
+    case SealCheck::kDistorted:
+      return UpdateOutcome::kPackageDistorted;
+  }
+
+  const bool quiet = IsQuietMode(g_startupSettings.FirstArg);
+  if (!IsFullFolderPath(environment.InstallDir) ||
+      !FileExists(environment.InstallDir + HostExecutableName(info))) {
+    ReportError(kHostNotInstalledText.english, kHostNotInstalledText.russian);
+    return UpdateOutcome::kHostNotInstalled;
+  }
+
+  const bool russian = g_startupSettings.RussianUI;
+  if (!quiet &&
+      !AskQuestion(InstallQuestionText(info, russian), InstallQuestionCaption(russian), russian)) {
+    return UpdateOutcome::kDeclined;
+  }
+
+  // A payload that cannot be written has been reported; the run still refreshes the size and
+  // offers the host, as the user may go on using the version already installed.
+  const bool written = ExtractPayload(info.ResourceName, info.ResourceType,
+                                      environment.InstallDir + info.PayloadFileName, info.Guarded);
+
+  RefreshInstalledSize(environment, info);
+
+  if (quiet) {
+    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise();
+  } else if (AskQuestionInLanguage(FinishQuestionText(info), info.TitleEnglish, kRussianLanguage)) {
+    StartHostAndRaise();
+  }
+  return written ? UpdateOutcome::kInstalled : UpdateOutcome::kPayloadNotWritten;
+}
+
+}  // namespace kestrane

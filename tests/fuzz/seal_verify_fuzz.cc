@@ -1,0 +1,36 @@
+// Arbitrary bytes as the installer's own file: the seal verification must return a verdict
+// without reading outside the input, both engines must agree, and whatever the sealing step
+// accepts must verify afterwards.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "update/seal.h"
+
+using kestrane::MemorySource;
+using kestrane::SealImage;
+using kestrane::SealOutcome;
+using kestrane::SealStatus;
+using kestrane::Sha256Engine;
+using kestrane::VerifySeal;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // A copy of exactly `size` bytes, so that AddressSanitizer sees any read past the end.
+  std::vector<uint8_t> file(data, data + size);
+  MemorySource source(file.data(), file.size());
+  // A small chunk makes the streaming cross chunk boundaries inside small inputs.
+  SealOutcome automatic = VerifySeal(source, Sha256Engine::kAuto, 64);
+  SealOutcome portable = VerifySeal(source, Sha256Engine::kPortable);
+  if (automatic.status != portable.status) __builtin_trap();
+  if (automatic.status == SealStatus::kReadFailed) __builtin_trap();  // memory never fails
+
+  std::vector<uint8_t> sealed = file;
+  if (SealImage(sealed).ok()) {
+    MemorySource sealed_source(sealed.data(), sealed.size());
+    if (!VerifySeal(sealed_source).ok()) __builtin_trap();
+    if (sealed.size() % 8 != 0) __builtin_trap();
+  } else if (sealed != file) {
+    __builtin_trap();  // a refused file is left as it was
+  }
+  return 0;
+}

@@ -1,0 +1,137 @@
+// The seal check of files on disk through Win32: the test program's own file, sealed copies
+// of it, and files that cannot be opened.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "update/seal.h"
+#include "update/seal_file_win.h"
+
+namespace kestrane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string OwnPath() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+
+Bytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteAll(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+class SealFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, temp);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+    dir_ = std::string(temp) + "seal_file_test_" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  void TearDown() override {
+    for (const std::string& file : files_) DeleteFileA(file.c_str());
+    RemoveDirectoryA(dir_.c_str());
+  }
+
+  // Writes `bytes` to a new file of the test folder and returns its path.
+  std::string Place(const char* name, const Bytes& bytes) {
+    std::string path = dir_ + "\\" + name;
+    files_.push_back(path);
+    EXPECT_TRUE(WriteAll(path, bytes)) << path;
+    return path;
+  }
+
+  // A sealed copy of this test program: a real PE32+ of several chunks.
+  Bytes SealedSelf() {
+    Bytes self = ReadAll(OwnPath());
+    EXPECT_GT(self.size(), kSealChunkSize) << "expected a file of several chunks";
+    SealOutcome outcome = SealImage(self);
+    EXPECT_TRUE(outcome.ok()) << outcome.problem;
+    return self;
+  }
+
+  std::string dir_;
+  std::vector<std::string> files_;
+};
+
+TEST_F(SealFileTest, ThisUnsealedProgramIsReportedAsCarryingNoSeal) {
+  SealOutcome outcome = CheckFileSeal(OwnPath().c_str());
+  EXPECT_EQ(outcome.status, SealStatus::kMismatch);
+  EXPECT_STREQ(outcome.problem, "the file carries no seal");
+}
+
+TEST_F(SealFileTest, SealedCopyOfThisProgramVerifies) {
+  std::string path = Place("sealed.exe", SealedSelf());
+  SealOutcome outcome = CheckFileSeal(path.c_str());
+  EXPECT_TRUE(outcome.ok()) << outcome.problem;
+}
+
+TEST_F(SealFileTest, OneChangedByteInAnyChunkIsDistorted) {
+  const Bytes sealed = SealedSelf();
+  // The first and the last byte of each chunk, and the file's last byte.
+  std::vector<size_t> offsets;
+  for (size_t chunk = 0; chunk < sealed.size(); chunk += kSealChunkSize) {
+    offsets.push_back(chunk == 0 ? 0x100 : chunk);
+    offsets.push_back(std::min(chunk + kSealChunkSize, sealed.size()) - 1);
+  }
+  for (size_t offset : offsets) {
+    Bytes changed = sealed;
+    changed[offset] ^= 0x10;
+    std::string path = Place("changed.exe", changed);
+    SealOutcome outcome = CheckFileSeal(path.c_str());
+    EXPECT_EQ(outcome.status, SealStatus::kMismatch) << "offset " << offset;
+    DeleteFileA(path.c_str());
+  }
+}
+
+TEST_F(SealFileTest, FileOpenForWritingElsewhereIsStillChecked) {
+  std::string path = Place("shared.exe", SealedSelf());
+  HANDLE writer =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CheckFileSeal(path.c_str()).ok());
+  CloseHandle(writer);
+}
+
+TEST_F(SealFileTest, FilesThatCannotBeOpenedAreUnreadable) {
+  std::string locked = Place("locked.exe", SealedSelf());
+  HANDLE exclusive = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  const std::string missing = dir_ + "\\missing.exe";
+  for (const std::string& path : {locked, missing, dir_}) {
+    SealOutcome outcome = CheckFileSeal(path.c_str());
+    EXPECT_EQ(outcome.status, SealStatus::kReadFailed) << path;
+    EXPECT_STREQ(outcome.problem, "the file cannot be opened") << path;
+  }
+  CloseHandle(exclusive);
+}
+
+TEST_F(SealFileTest, NonPeFilesAreDistorted) {
+  for (const Bytes& bytes : {Bytes(), Bytes(3, 'M'), Bytes(1 << 16, 0)}) {
+    std::string path = Place("junk.bin", bytes);
+    EXPECT_EQ(CheckFileSeal(path.c_str()).status, SealStatus::kMalformed) << bytes.size();
+    DeleteFileA(path.c_str());
+  }
+}
+
+}  // namespace
+}  // namespace kestrane
