@@ -167,7 +167,7 @@ void ForgetWindowThread() {
 
 TSetupForm* TSetupForm::Create() {
   TSetupForm* form = new TSetupForm();
-  if (!form->Start()) {
+  if (!form->Start().valid()) {
     delete form;
     return nullptr;
   }

@@ -14,7 +14,9 @@
 //                       finished creating it; prints settle=1, or settle=0 on time-out
 //   look NAME           prints NAME.* lines describing the window, its children, the screen
 //   threads NAME        prints NAME.threads: threads of this process
-//   pause               prints "paused" and waits for a line (or end of file) on stdin
+//   ready PATH          creates the file PATH, to tell a waiting test that it got this far
+//   await PATH          waits (at most 30 s) until the file PATH exists; prints await=1, or
+//                       await=0 on time-out
 //   hold STAGE          from now on the window thread stops at STAGE until "release" (at most
 //                       30 s): "create" is before it creates the window, "handover" after it
 //                       has created it and before it hands it over to the callers
@@ -291,12 +293,22 @@ int main(int argc, char** argv) {
       taken.hInstance = GetModuleHandleA(nullptr);
       taken.lpszClassName = "PlainWindow";
       if (RegisterClassExA(&taken) == 0) return Usage("cannot register PlainWindow first");
-    } else if (step == "pause") {
-      std::printf("paused\n");
-      char line[16];
-      if (std::fgets(line, sizeof(line), stdin) == nullptr) {
-        // End of input resumes as well.
+    } else if (step == "ready") {
+      if (argument(1) == nullptr) return Usage("ready needs a path");
+      HANDLE file = CreateFileA(argument(1), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE) return Usage("cannot create the ready file");
+      CloseHandle(file);
+      i += 1;
+    } else if (step == "await") {
+      if (argument(1) == nullptr) return Usage("await needs a path");
+      DWORD start = GetTickCount();
+      while (GetFileAttributesA(argument(1)) == INVALID_FILE_ATTRIBUTES &&
+             GetTickCount() - start < kHoldMillis) {
+        Sleep(10);
       }
+      std::printf("await=%d\n", GetFileAttributesA(argument(1)) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
+      i += 1;
     } else {
       return Usage(("unknown step " + step).c_str());
     }
