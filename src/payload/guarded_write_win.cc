@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -11,35 +10,12 @@
 #include "payload/safe_write_win.h"
 #include "payload/version_probes.h"
 #include "progress/progress_window_win.h"
+#include "startup/scoped_handle_win.h"
 
 namespace kestrane {
 namespace {
 
-// One WriteFile call takes at most this many bytes (its count is 32 bits).
-constexpr size_t kMaxWriteChunk = size_t{64} << 20;
-
 enum class NewFileOutcome { kWritten, kAlreadyExists, kFailed };
-
-// Owns a file handle.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  // Returns false when the system did not accept the close (written data may be lost).
-  bool Close() {
-    if (handle_ == INVALID_HANDLE_VALUE) return true;
-    const bool closed = CloseHandle(handle_) != FALSE;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // The new file written beside the target; removed when it goes out of scope unless it has
 // been moved into place, so that no failure or "no" leaves it behind.
@@ -63,35 +39,19 @@ class TemporaryCopy {
   std::string path_;
 };
 
-bool WriteAll(HANDLE file, const void* bytes, size_t size) {
-  const char* next = static_cast<const char*>(bytes);
-  size_t left = size;
-  while (left > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min(left, kMaxWriteChunk));
-    DWORD written = 0;
-    // Every pass writes at least one byte or stops, so the loop ends.
-    if (!WriteFile(file, next, chunk, &written, nullptr) || written == 0 || written > chunk) {
-      return false;
-    }
-    next += written;
-    left -= written;
-  }
-  return true;
-}
-
 // Writes bytes to a target that does not exist, straight under its own name: there is no
 // old file to protect, so no temporary copy. A file that appeared meanwhile is never opened
 // (kAlreadyExists); a failed write removes the partial file this call created.
 NewFileOutcome WriteNewFile(const void* bytes, size_t size, const std::string& target) {
-  FileHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
                ? NewFileOutcome::kAlreadyExists
                : NewFileOutcome::kFailed;
   }
-  const bool written = WriteAll(file.get(), bytes, size) && FlushFileBuffers(file.get());
+  const bool written = WriteAllBytes(file.get(), bytes, size) && FlushFileBuffers(file.get());
   if (file.Close() && written) return NewFileOutcome::kWritten;
   DeleteFileA(target.c_str());
   return NewFileOutcome::kFailed;

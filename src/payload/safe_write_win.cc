@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "payload/extract_payload.h"
+#include "startup/scoped_handle_win.h"
 
 namespace kestrane {
 namespace {
@@ -12,27 +13,9 @@ namespace {
 // One WriteFile call takes at most this many bytes (its count is 32 bits).
 constexpr size_t kMaxWriteChunk = size_t{64} << 20;
 
-// Owns a file handle; Close reports whether the system accepted the close.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  bool Close() {
-    if (handle_ == INVALID_HANDLE_VALUE) return true;
-    const bool closed = CloseHandle(handle_) != FALSE;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
+}  // namespace
 
- private:
-  HANDLE handle_;
-};
-
-bool WriteAll(HANDLE file, const void* bytes, size_t size) {
+bool WriteAllBytes(HANDLE file, const void* bytes, size_t size) {
   const char* next = static_cast<const char*>(bytes);
   size_t left = size;
   while (left > 0) {
@@ -48,13 +31,11 @@ bool WriteAll(HANDLE file, const void* bytes, size_t size) {
   return true;
 }
 
-}  // namespace
-
 bool WriteWholeFile(const void* bytes, size_t size, const std::string& path) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
-  const bool written = WriteAll(file.get(), bytes, size) && FlushFileBuffers(file.get());
+  const bool written = WriteAllBytes(file.get(), bytes, size) && FlushFileBuffers(file.get());
   if (file.Close() && written) return true;
   DeleteFileA(path.c_str());
   return false;

@@ -2,10 +2,16 @@
 // a temporary file beside the target, which then replaces the target in one step.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <string>
 
 namespace kestrane {
+
+// Writes all bytes at the file's position, in pieces WriteFile can take. Returns false when
+// a write fails or makes no progress.
+bool WriteAllBytes(HANDLE file, const void* bytes, size_t size);
 
 // Writes bytes to path, creating the file or truncating an existing one, and flushes them to
 // disk. Returns true when the file holds all the bytes; on failure a file this call created

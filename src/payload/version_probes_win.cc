@@ -9,39 +9,25 @@
 #include <vector>
 
 #include "payload/version_probes.h"
+#include "startup/scoped_handle_win.h"
 #include "startup/system_library_win.h"
 
 namespace kestrane {
 namespace {
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (IsValid()) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 // Reads the little-endian unsigned number of width bytes (1 or 2) at offset. The file is
 // opened without sharing, so a file that another handle holds open gives 0, and only the
 // bytes of the number are read: the file may be many megabytes long.
 int32_t ReadNumberAt(const std::string& path, LONG offset, DWORD width) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return 0;
-  if (SetFilePointer(file.Get(), offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return 0;
+  if (SetFilePointer(file.get(), offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     return 0;
   }
   unsigned char bytes[2] = {0, 0};
   DWORD read = 0;
-  if (!ReadFile(file.Get(), bytes, width, &read, nullptr) || read != width) return 0;
+  if (!ReadFile(file.get(), bytes, width, &read, nullptr) || read != width) return 0;
   return static_cast<int32_t>(bytes[0] | (bytes[1] << 8));
 }
 

@@ -1,7 +1,6 @@
 #include "progress/progress_window_win.h"
 
 #include <cstdint>
-#include <new>
 
 #include "progress/progress_geometry.h"
 #include "startup/system_library_win.h"
@@ -10,15 +9,16 @@
 //
 // Every field of ProgressState is read and written only under its lock, and no thread holds
 // the lock across a call that can wait for the other thread (a message sent to a window of
-// another thread); CreateThread, called under the lock, never waits for the new thread. So the
-// two threads cannot deadlock on it.
+// another thread). CreateThread, called under the lock, never waits for the new thread, and
+// loading comctl32.dll under it waits at most for the loader lock, whose holders never take
+// this lock. So the two threads cannot deadlock on it.
 //
 // 1. Before the window exists the caller only records: the latest caption, status line and
 //    wanted visibility, and in ProgressThread that a window thread has been started. A second
 //    show before the window exists finds that mark and starts no second thread.
-// 2. The window thread takes the position it computed, then the caption for CreateWindowExA
-//    and (in WM_CREATE) the status line, each under the lock. In one locked step it then
-//    publishes the handles with ProgressWindowExists and copies the texts and visibility
+// 2. The window thread stores the position it computed, then reads the caption for
+//    CreateWindowExA and (in WM_CREATE) the status line, each under the lock. In one locked step it
+//    then publishes the handles with ProgressWindowExists and copies the texts and visibility
 //    latest at that moment; it applies the copy outside the lock, then enters its loop.
 // 3. From then on the handles, the position and ProgressWindowExists never change, so a caller
 //    that has seen ProgressWindowExists under the lock may use its copies of them outside it.
@@ -27,7 +27,10 @@
 //    waits: in its message loop, after it has applied its copy, or at the earliest while
 //    ShowWindow activates the window, after the texts and the visible state are set. A call
 //    made after the handover therefore always lands after the copy: the last call wins.
-// 4. The window thread touches the state once more as it ends, to clear ProgressThread so
+// 4. A test's stage hook runs on the window thread outside the lock, before step 2's creation
+//    and between the creation and the handover; calls made while it holds the thread are
+//    recorded as in step 1.
+// 5. The window thread touches the state once more as it ends, to clear ProgressThread so
 //    that no pointer to its freed object stays behind; a later show starts a new thread only
 //    if the window was never made (ProgressWindowExists false).
 
@@ -82,9 +85,9 @@ struct ProgressState {
   bool ProgressWindowExists = false;
   HWND ProgressWindow = nullptr;
   HWND ProgressLabel = nullptr;
-  HWND ProgressBar = nullptr;            // kept, never used: nothing moves the bar
-  TSetupForm* ProgressThread = nullptr;  // set while a window thread runs
-  ProgressHandoverHook handover_hook = nullptr;
+  HWND ProgressBar = nullptr;              // kept, never used: nothing moves the bar
+  TSetupForm* ProgressThread = nullptr;    // set while a window thread runs
+  ProgressStageHook stage_hook = nullptr;  // tests only
 };
 
 // Made on first use and never destroyed: the window thread may still be running while the
@@ -123,11 +126,10 @@ void PlaceWindow(const WindowTarget& target, UINT show_or_hide) {
 
 // The progress bar's class comes with comctl32.dll, which is loaded from the system folder
 // only, never imported: a comctl32.dll beside the installer must not be picked up.
-void InitCommonControlsFromSystem() {
-  using InitCommonControlsFn = void(WINAPI*)();
-  auto init = reinterpret_cast<InitCommonControlsFn>(
+using InitCommonControlsFn = void(WINAPI*)();
+InitCommonControlsFn CommonControlsInit() {
+  return reinterpret_cast<InitCommonControlsFn>(
       reinterpret_cast<void*>(SystemFunction("comctl32.dll", "InitCommonControls")));
-  if (init != nullptr) init();
 }
 
 bool RegisterPlainWindowClass(HINSTANCE instance) {
@@ -165,7 +167,7 @@ void ForgetWindowThread() {
 
 TSetupForm* TSetupForm::Create() {
   TSetupForm* form = new TSetupForm();
-  if (!form->Start()) {
+  if (!form->Start().valid()) {
     delete form;
     return nullptr;
   }
@@ -187,7 +189,16 @@ void ShowProgressWindow(const std::string& caption, const std::string& text) {
     if (!target.exists) {
       state.ProgressCaption = caption;
       state.ProgressText = text;
-      if (state.ProgressThread == nullptr) state.ProgressThread = TSetupForm::Create();
+      if (state.ProgressThread == nullptr) {
+        // comctl32.dll is loaded here, before the window thread exists, not on that thread:
+        // its DLL entry point registers window classes while it holds the loader lock, and
+        // under Wine that deadlocks with a first window call the caller makes meanwhile (that
+        // call's one-time set-up of the window system waits for the loader lock, the class
+        // registration waits for that set-up). Loading it under the state's lock is safe:
+        // nothing that runs under the loader lock takes that lock.
+        CommonControlsInit();
+        state.ProgressThread = TSetupForm::Create();
+      }
       return;
     }
   }
@@ -233,30 +244,35 @@ void RunProgressWindow() {
   ProgressState& state = State();
   const int32_t left = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), ProgressWidth);
   const int32_t top = CentredOrigin(GetSystemMetrics(SM_CYSCREEN), ProgressHeight);
-  std::string caption;
   {
     Locked locked(state.lock);
     state.ProgressLeft = left;
     state.ProgressTop = top;
   }
-  InitCommonControlsFromSystem();
+  // Already loaded by the show that started this thread; this only looks the function up.
+  if (const InitCommonControlsFn init = CommonControlsInit()) init();
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   if (!RegisterPlainWindowClass(instance)) {
     // The window was never made, so a later show may try again with a new thread.
     ForgetWindowThread();
     return;
   }
-  ProgressHandoverHook handover_hook = nullptr;
+  ProgressStageHook stage_hook = nullptr;
+  {
+    Locked locked(state.lock);
+    stage_hook = state.stage_hook;
+  }
+  if (stage_hook != nullptr) stage_hook(ProgressStage::kBeforeCreate);
+  std::string caption;
   {
     Locked locked(state.lock);
     caption = state.ProgressCaption;
-    handover_hook = state.handover_hook;
   }
   // WM_CREATE makes the status line and the bar during this call.
   const HWND window =
       CreateWindowExA(kWindowExStyle, kClassName, caption.c_str(), kWindowStyle, left, top,
                       ProgressWidth, ProgressHeight, nullptr, nullptr, instance, nullptr);
-  if (handover_hook != nullptr) handover_hook();
+  if (stage_hook != nullptr) stage_hook(ProgressStage::kBeforeHandover);
 
   std::string latest_caption;
   std::string latest_text;
@@ -296,10 +312,10 @@ void RunProgressWindow() {
   ForgetWindowThread();
 }
 
-void SetProgressHandoverHook(ProgressHandoverHook hook) {
+void SetProgressStageHook(ProgressStageHook hook) {
   ProgressState& state = State();
   Locked locked(state.lock);
-  state.handover_hook = hook;
+  state.stage_hook = hook;
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

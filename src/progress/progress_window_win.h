@@ -51,11 +51,14 @@ void SetProgressText(const std::string& text);
 // was destroyed), at once when the window class or the window cannot be made.
 void RunProgressWindow();
 
-// For tests: a function the window thread calls after it has created the window and before
-// it hands the window over to the callers, so that a test can make calls that land in that
-// gap. Set it before the first show; nullptr (the default) calls nothing.
-using ProgressHandoverHook = void (*)();
-void SetProgressHandoverHook(ProgressHandoverHook hook);
+// For tests: the two points at which the window thread calls a test's hook, so that a test
+// can stop it there and make calls that land in that stage: before it creates the window (it
+// then reads the recorded texts for the window), and after it has created the window but
+// before it hands it over to the callers. Set the hook before the first show; nullptr (the
+// default) calls nothing.
+enum class ProgressStage { kBeforeCreate, kBeforeHandover };
+using ProgressStageHook = void (*)(ProgressStage stage);
+void SetProgressStageHook(ProgressStageHook hook);
 
 // The window procedure of the "PlainWindow" class: creates the status line and the bar with
 // the window and ends the window thread's loop when the window is destroyed.

@@ -2,25 +2,11 @@
 
 namespace kestrane {
 
-ThreadHandle& ThreadHandle::operator=(ThreadHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
-void ThreadHandle::Close() {
-  if (handle_ != nullptr) CloseHandle(handle_);
-  handle_ = nullptr;
-}
-
-ThreadHandle TThread::Start() {
+ScopedHandle TThread::Start() {
   // The thread id goes to a local: written by CreateThread possibly after the new thread has
   // already freed this object.
   DWORD thread_id = 0;
-  return ThreadHandle(CreateThread(nullptr, 0, &TThread::ThreadMain, this, 0, &thread_id));
+  return ScopedHandle(CreateThread(nullptr, 0, &TThread::ThreadMain, this, 0, &thread_id));
 }
 
 DWORD WINAPI TThread::ThreadMain(void* parameter) {

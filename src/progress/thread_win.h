@@ -6,26 +6,9 @@
 
 #include <windows.h>
 
+#include "startup/scoped_handle_win.h"
+
 namespace kestrane {
-
-// Owns one thread handle; closing it does not end the thread.
-class ThreadHandle {
- public:
-  ThreadHandle() = default;
-  explicit ThreadHandle(HANDLE handle) : handle_(handle) {}
-  ~ThreadHandle() { Close(); }
-  ThreadHandle(ThreadHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  ThreadHandle& operator=(ThreadHandle&& other) noexcept;
-  ThreadHandle(const ThreadHandle&) = delete;
-  ThreadHandle& operator=(const ThreadHandle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void Close();
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 class TThread {
  public:
@@ -39,11 +22,11 @@ class TThread {
   // Starts the thread, which runs Execute at once (it is never created suspended). Call it
   // as the last step of making a complete object, in the most derived class, so the thread
   // never meets a half-built one. Returns the thread's handle for an owner that wants to
-  // wait; an empty handle when the system could not create the thread, and the object is
+  // wait; no handle (not valid) when the system could not create the thread, and the object is
   // then still the caller's to delete. After a successful start the caller must not touch
   // the object again unless its class never asks to be freed: the thread may already have
   // ended and deleted it.
-  ThreadHandle Start();
+  ScopedHandle Start();
 
   // The thread body.
   virtual void Execute() = 0;

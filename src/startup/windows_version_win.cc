@@ -7,6 +7,7 @@
 
 #include "startup/pseudo_random.h"
 #include "startup/registry_win.h"
+#include "startup/scoped_handle_win.h"
 #include "startup/startup_settings.h"
 #include "startup/text_lines.h"
 
@@ -50,20 +51,6 @@ class OpenedKey {
 
  private:
   HKEY key_ = nullptr;
-};
-
-// A kernel handle closed when it goes out of scope.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  ~OwnedHandle() {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-
- private:
-  HANDLE handle_;
 };
 
 void ReadSystemInfo(SYSTEM_INFO* info) {
@@ -204,8 +191,8 @@ std::string CaptureConsoleOutput(const std::string& command) {
   if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE,
                      CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
                      &process)) {
-    OwnedHandle process_handle(process.hProcess);
-    OwnedHandle thread_handle(process.hThread);
+    ScopedHandle process_handle(process.hProcess);
+    ScopedHandle thread_handle(process.hThread);
     // A failed wait leaves nothing to do but read what is there.
     WaitForSingleObject(process.hProcess, INFINITE);
   }

@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "environment/install_environment.h"
+#include "startup/scoped_handle_win.h"
 #include "update/host_control.h"
 #include "update/host_wait.h"
 #include "update/package_info.h"
@@ -13,20 +14,6 @@ const char kHostMemFileName[] = "kestrane_memfile";
 const char kHostWindowClass[] = "TKSMainForm";
 
 namespace {
-
-// Owns a kernel handle that may be null; closes it on every path.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
- private:
-  HANDLE handle_;
-};
 
 HWND FindHostWindow() { return FindWindowA(kHostWindowClass, nullptr); }
 

@@ -42,18 +42,18 @@ class RecordingThread final : public TThread {
   Body body_;
 };
 
-DWORD WaitAndExitCode(const ThreadHandle& thread) {
-  EXPECT_EQ(WaitForSingleObject(thread.Get(), kWaitMillis), WAIT_OBJECT_0);
+DWORD WaitAndExitCode(const ScopedHandle& thread) {
+  EXPECT_EQ(WaitForSingleObject(thread.get(), kWaitMillis), WAIT_OBJECT_0);
   DWORD exit_code = STILL_ACTIVE;
-  EXPECT_TRUE(GetExitCodeThread(thread.Get(), &exit_code));
+  EXPECT_TRUE(GetExitCodeThread(thread.get(), &exit_code));
   return exit_code;
 }
 
 TEST(Thread, StartsRunningTheBodyAtOnceOnAThreadOfItsOwn) {
   Seen seen;
   auto* thread = new RecordingThread(seen, Body::kAskToBeFreed);
-  ThreadHandle handle = thread->Start();
-  ASSERT_TRUE(handle);
+  ScopedHandle handle = thread->Start();
+  ASSERT_TRUE(handle.valid());
   // Nothing resumes the thread: it must get going by itself.
   ASSERT_EQ(WaitForSingleObject(seen.ran, kWaitMillis), WAIT_OBJECT_0);
   EXPECT_NE(seen.body_thread, GetCurrentThreadId());
@@ -77,27 +77,12 @@ TEST(Thread, FreesItsObjectWhenTheBodyEndsOnlyIfTheBodyAskedForIt) {
   for (const auto& c : cases) {
     Seen seen;
     auto* thread = new RecordingThread(seen, c.body);
-    ThreadHandle handle = thread->Start();
-    ASSERT_TRUE(handle) << c.name;
+    ScopedHandle handle = thread->Start();
+    ASSERT_TRUE(handle.valid()) << c.name;
     EXPECT_EQ(WaitAndExitCode(handle), c.exit_code) << c.name;
     EXPECT_EQ(seen.WasDestroyed(), c.freed_by_its_thread) << c.name;
     if (!c.freed_by_its_thread) delete thread;
   }
-}
-
-TEST(ThreadHandle, ClosesWhatItOwnsAndHandsItOverOnMove) {
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(event, nullptr);
-  {
-    ThreadHandle first(event);
-    ThreadHandle second(std::move(first));
-    EXPECT_FALSE(first);
-    EXPECT_EQ(second.Get(), event);
-    DWORD flags = 0;
-    EXPECT_TRUE(GetHandleInformation(event, &flags));  // still open after the move
-  }
-  DWORD flags = 0;
-  EXPECT_FALSE(GetHandleInformation(event, &flags));  // closed with its last owner
 }
 
 }  // namespace

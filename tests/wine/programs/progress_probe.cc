@@ -14,13 +14,20 @@
 //                       finished creating it; prints settle=1, or settle=0 on time-out
 //   look NAME           prints NAME.* lines describing the window, its children, the screen
 //   threads NAME        prints NAME.threads: threads of this process
-//   pause               prints "paused" and waits for a line (or end of file) on stdin
-//   hold                from now on the window thread stops after creating the window and
-//                       before handing it over, until "release" (at most 30 s)
-//   wait_handover       waits (at most 10 s) until the window thread has stopped there;
-//                       prints handover=1, or handover=0 on time-out. Until "release" the
-//                       script must not look at the window: its thread cannot answer.
+//   ready PATH          creates the file PATH, to tell a waiting test that it got this far
+//   await PATH          waits (at most 30 s) until the file PATH exists; prints await=1, or
+//                       await=0 on time-out
+//   hold STAGE          from now on the window thread stops at STAGE until "release" (at most
+//                       30 s): "create" is before it creates the window, "handover" after it
+//                       has created it and before it hands it over to the callers
+//   wait_hold           waits (at most 10 s) until the window thread has stopped there;
+//                       prints held=1, or held=0 on time-out. Until "release" the script
+//                       must not look at the window: its thread cannot answer.
 //   release             lets the window thread go on
+//   threads_back NAME   waits (at most 10 s) until the process has as many threads as the
+//                       step "threads NAME" counted; prints NAME.back=1, or 0 on time-out
+//   take_class          registers a class named "PlainWindow" first, so that the progress
+//                       window's own registration fails
 //
 // Exit code 0 after the whole script, 2 for a script it cannot read.
 #include <windows.h>
@@ -29,6 +36,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,13 +54,15 @@ constexpr int kMaxBurst = 10000;
 constexpr DWORD kMaxThreadsCounted = 100000;
 constexpr DWORD kHoldMillis = 30000;
 
-HANDLE g_handover_reached = nullptr;
-HANDLE g_handover_released = nullptr;
+kestrane::ProgressStage g_held_stage = kestrane::ProgressStage::kBeforeCreate;
+HANDLE g_hold_reached = nullptr;
+HANDLE g_hold_released = nullptr;
 
-// Runs on the window thread, between creating the window and handing it over.
-void HoldAtHandover() {
-  SetEvent(g_handover_reached);
-  WaitForSingleObject(g_handover_released, kHoldMillis);
+// Runs on the window thread at each stage; stops it at the one asked for.
+void HoldAtStage(kestrane::ProgressStage stage) {
+  if (stage != g_held_stage) return;
+  SetEvent(g_hold_reached);
+  WaitForSingleObject(g_hold_released, kHoldMillis);
 }
 
 struct FoundWindows {
@@ -204,6 +214,7 @@ int Usage(const char* problem) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   int shows = 0;
+  std::map<std::string, int> counted;  // thread counts by the name of their "threads" step
   for (int i = 1; i < argc; ++i) {
     const std::string step = argv[i];
     auto argument = [&](int offset) -> const char* {
@@ -240,30 +251,64 @@ int main(int argc, char** argv) {
       if (step == "windows")
         std::printf("%s.windows=%zu\n", name.c_str(), ProgressWindows().size());
       if (step == "look") Look(name);
-      if (step == "threads") std::printf("%s.threads=%d\n", name.c_str(), CountOwnThreads());
+      if (step == "threads") {
+        counted[name] = CountOwnThreads();
+        std::printf("%s.threads=%d\n", name.c_str(), counted[name]);
+      }
       i += 1;
     } else if (step == "settle") {
       std::printf("settle=%d\n", Settle() ? 1 : 0);
     } else if (step == "hold") {
-      g_handover_reached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-      g_handover_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-      if (g_handover_reached == nullptr || g_handover_released == nullptr) {
+      const std::string stage = argument(1) != nullptr ? argument(1) : "";
+      if (stage != "create" && stage != "handover") return Usage("hold needs create or handover");
+      g_held_stage = stage == "create" ? kestrane::ProgressStage::kBeforeCreate
+                                       : kestrane::ProgressStage::kBeforeHandover;
+      g_hold_reached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      g_hold_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      if (g_hold_reached == nullptr || g_hold_released == nullptr) {
         return Usage("cannot create the hold events");
       }
-      kestrane::SetProgressHandoverHook(HoldAtHandover);
-    } else if (step == "wait_handover") {
-      if (g_handover_reached == nullptr) return Usage("wait_handover needs hold first");
-      std::printf("handover=%d\n",
-                  WaitForSingleObject(g_handover_reached, kSettleMillis) == WAIT_OBJECT_0 ? 1 : 0);
+      kestrane::SetProgressStageHook(HoldAtStage);
+      i += 1;
+    } else if (step == "wait_hold") {
+      if (g_hold_reached == nullptr) return Usage("wait_hold needs hold first");
+      std::printf("held=%d\n",
+                  WaitForSingleObject(g_hold_reached, kSettleMillis) == WAIT_OBJECT_0 ? 1 : 0);
     } else if (step == "release") {
-      if (g_handover_released == nullptr) return Usage("release needs hold first");
-      SetEvent(g_handover_released);
-    } else if (step == "pause") {
-      std::printf("paused\n");
-      char line[16];
-      if (std::fgets(line, sizeof(line), stdin) == nullptr) {
-        // End of input resumes as well.
+      if (g_hold_released == nullptr) return Usage("release needs hold first");
+      SetEvent(g_hold_released);
+    } else if (step == "threads_back") {
+      if (argument(1) == nullptr || counted.count(argument(1)) == 0) {
+        return Usage("threads_back needs the name of an earlier threads step");
       }
+      const int wanted = counted[argument(1)];
+      DWORD start = GetTickCount();
+      while (CountOwnThreads() != wanted && GetTickCount() - start < kSettleMillis) Sleep(5);
+      std::printf("%s.back=%d\n", argument(1), CountOwnThreads() == wanted ? 1 : 0);
+      i += 1;
+    } else if (step == "take_class") {
+      WNDCLASSEXA taken = {};
+      taken.cbSize = sizeof(taken);
+      taken.lpfnWndProc = DefWindowProcA;
+      taken.hInstance = GetModuleHandleA(nullptr);
+      taken.lpszClassName = "PlainWindow";
+      if (RegisterClassExA(&taken) == 0) return Usage("cannot register PlainWindow first");
+    } else if (step == "ready") {
+      if (argument(1) == nullptr) return Usage("ready needs a path");
+      HANDLE file = CreateFileA(argument(1), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE) return Usage("cannot create the ready file");
+      CloseHandle(file);
+      i += 1;
+    } else if (step == "await") {
+      if (argument(1) == nullptr) return Usage("await needs a path");
+      DWORD start = GetTickCount();
+      while (GetFileAttributesA(argument(1)) == INVALID_FILE_ATTRIBUTES &&
+             GetTickCount() - start < kHoldMillis) {
+        Sleep(10);
+      }
+      std::printf("await=%d\n", GetFileAttributesA(argument(1)) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
+      i += 1;
     } else {
       return Usage(("unknown step " + step).c_str());
     }
