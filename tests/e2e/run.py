@@ -31,10 +31,10 @@ def discover(filters):
     """Returns (name, function) for every test function matching all filters, in file order."""
     tests = []
     for path in sorted(HERE.glob('test_*.py')):
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        module = importlib.util.module_from_spec(spec)
+        module_spec = importlib.util.spec_from_file_location(path.stem, path)
+        module = importlib.util.module_from_spec(module_spec)
         try:
-            spec.loader.exec_module(module)
+            module_spec.loader.exec_module(module)
         except Exception:
             tests.append((f'{path.stem}.<import>', _import_failure(traceback.format_exc())))
             continue
