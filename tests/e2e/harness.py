@@ -8,8 +8,16 @@ the dialog robot (robot.exe --serve, one per locale, since programs take their l
 the process that starts them) and wintool.exe (registry, windows, files). tests/e2e/run.py
 makes one WineEnv and calls env.reset() before every test.
 
+Targets (what is under test)
+  harness.use_target('x86'|'x64') before the tests are imported (run.py does it); then
+  harness.target.package is build/win32 or build/win64 KestraneUpdate.exe, and
+  env.program(name) gives the target's build of the probes built from the installer's code
+  (TARGET_PROGRAMS) and build/win64 for the harness's own programs.
+  env.pe32_support() -> (True, facts) or (False, why): whether this prefix runs PE32 programs
+  under WoW64 (the kernel runs 32-bit code, wine32 is installed and a PE32 probe runs).
+  @harness.smoke marks the tests that also run against the x64 twin.
 Running programs
-  env.program('report_probe')  -> Path of build/win64/report_probe.exe
+  env.program('report_probe')  -> Path of build/win32 or build/win64 report_probe.exe
   env.run(exe, args=(), locale='en_US.UTF-8', answers=(), timeout=30, shots_dir=None,
           cwd=None, poll_ms=20, output=False, grace=0) -> Result
       Starts exe (Unix path, Windows path or a bare name like 'cmd') under the robot, which
@@ -76,6 +84,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 BUILD = REPO / 'build'
 WIN64 = BUILD / 'win64'
+WIN32 = BUILD / 'win32'
 WINE = '/usr/lib/wine/wine64'
 WINESERVER = '/usr/lib/wine/wineserver'
 DLL_OVERRIDES = 'mscoree,mshtml=;winemenubuilder.exe=d'
@@ -107,6 +116,59 @@ WINDOWS_VERSIONS = ('win7', 'win8', 'win81', 'win10')
 
 class HarnessError(Exception):
     """The environment itself failed (not the program under test)."""
+
+
+class Target:
+    """One kind of Windows build under test: its make package ARCH word, build folder and PE
+    kind. The harness's own programs (robot, wintool, keepalive, the stand-in host and the
+    wrappers) are always the x64 ones; the package and the probes built from the installer's
+    code come from the target's folder, so that they run in the kind of process that ships."""
+
+    def __init__(self, arch, build, pe_kind, process):
+        self.arch = arch
+        self.build = build
+        self.pe_kind = pe_kind
+        self.process = process
+
+    @property
+    def package(self):
+        return self.build / 'KestraneUpdate.exe'
+
+    def __repr__(self):
+        return f'Target({self.arch})'
+
+
+TARGETS = {
+    'x86': Target('x86', WIN32, 'PE32', 'a 32-bit process under WoW64 (wine32)'),
+    'x64': Target('x64', WIN64, 'PE32+', 'a 64-bit process (wine64)'),
+}
+# Programs built from the installer's own code; they run as the target does.
+TARGET_PROGRAMS = frozenset({'ask_probe', 'folder_size_probe', 'guarded_probe', 'library_probe',
+                             'progress_probe', 'report_probe', 'startup_probe',
+                             'bitness_probe'})
+target = TARGETS['x64']
+
+
+def smoke(test):
+    """Marks an end-to-end test as one of the few that also run against the x64 twin when the
+    shipped PE32 package is the one under test."""
+    test.smoke = True
+    return test
+
+
+def use_target(arch):
+    """Makes arch ('x86' or 'x64') the build under test for what is imported afterwards."""
+    global target
+    target = TARGETS[arch]
+    return target
+
+
+def rel(path):
+    """A path inside the repository as the README names it (build/win32/...)."""
+    try:
+        return str(Path(path).resolve().relative_to(REPO))
+    except ValueError:
+        return str(path)
 
 
 def _hex(text):
@@ -339,6 +401,7 @@ class WineEnv:
         self._cleanup_keys = []
         self._cleanup_paths = []
         self._drives = None
+        self._pe32 = None
         self._started = False
 
     # ---- lifetime ----
@@ -580,8 +643,36 @@ class WineEnv:
     # ---- paths ----
 
     def program(self, name):
-        """The path of a test program built by make win64 (build/win64/<name>.exe)."""
-        return WIN64 / f'{name}.exe'
+        """The path of a test program: from the target's build folder for the probes built
+        from the installer's code (TARGET_PROGRAMS), from build/win64 for the harness's own."""
+        return (target.build if name in TARGET_PROGRAMS else WIN64) / f'{name}.exe'
+
+    def pe32_support(self):
+        """Returns (True, facts) when this prefix runs PE32 programs as WoW64 does, else
+        (False, why). Asked of the machine each time: whether its kernel runs 32-bit code and
+        whether wine32 is installed both vary."""
+        if self._pe32 is None:
+            self._pe32 = self._probe_pe32()
+        return self._pe32
+
+    def _probe_pe32(self):
+        kernel = subprocess.run(['bash', str(REPO / 'scripts' / 'can-run-32bit.sh')],
+                                capture_output=True, text=True, timeout=60)
+        if kernel.returncode != 0:
+            return False, kernel.stdout.strip().removeprefix('no: ')
+        if not Path('/usr/lib/wine/wine').exists():
+            return False, 'wine32 is not installed (/usr/lib/wine/wine is missing)'
+        probe = WIN32 / 'bitness_probe.exe'
+        if not probe.exists():
+            return False, f'{probe} is missing: run make win32 first'
+        r = self.run_console(probe, timeout=120)
+        facts = dict(line.split(': ', 1) for line in r.stdout.splitlines() if ': ' in line)
+        if r.exit_code != 0 or facts.get('pointer bits') != '32':
+            return False, (f'wine does not run a PE32 program (exit code {r.exit_code}: '
+                           f'{(r.stdout + r.stderr).strip()[-300:]})')
+        if facts.get('WoW64') != 'yes':
+            return False, f'a PE32 program does not run under WoW64 here ({facts})'
+        return True, facts
 
     def _drive_map(self):
         if self._drives is None:

@@ -1,5 +1,5 @@
 """The version-guarded payload write as a user sees it: guarded packages built with
-`make package ... ARCH=x64 GUARDED=1` installing over files of the sample installation, and
+`make package ... ARCH=<the target> GUARDED=1` installing over files of the sample installation, and
 guarded_probe.exe (one guarded write in a fresh process) for the question from language files.
 
 The robot reads every question in the interface language and answers it; a second thread
@@ -18,7 +18,7 @@ from update_support import (FINISH_QUESTION, INSTALL_QUESTION, cok_bytes, instal
                             question, shown)
 
 SHOTS = harness.BUILD / 'screenshots' / 'guarded'
-PACKAGES = harness.BUILD / 'guarded-packages'
+PACKAGES = harness.BUILD / 'guarded-packages' / harness.target.arch
 PROBE = 'guarded_probe'
 # Files whose change makes a cached package stale.
 PACKAGE_INPUTS = ('src', 'resources', 'CMakeLists.txt', 'Makefile', 'scripts/package.sh', 'cmake')
@@ -60,8 +60,8 @@ def _newest_input_mtime():
 
 
 def guarded_package(file_name, payload, version):
-    """A guarded x64 package installing payload (bytes) as file_name; rebuilt only when
-    missing, its payload changed or a source is newer. Returns its Unix path."""
+    """A guarded package of the target's kind installing payload (bytes) as file_name; rebuilt
+    only when missing, its payload changed or a source is newer. Returns its Unix path."""
     folder = PACKAGES / f'{file_name}-{version}'
     folder.mkdir(parents=True, exist_ok=True)
     source = folder / file_name
@@ -71,7 +71,7 @@ def guarded_package(file_name, payload, version):
     if exe.exists() and exe.stat().st_mtime > max(source.stat().st_mtime, _newest_input_mtime()):
         return exe
     r = subprocess.run(['make', '-s', '-C', str(harness.REPO), 'package', f'PAYLOAD={source}',
-                        f'VERSION={version}', 'ARCH=x64', 'GUARDED=1', f'OUT={exe}', 'JOBS=2'],
+                        f'VERSION={version}', f'ARCH={harness.target.arch}', 'GUARDED=1', f'OUT={exe}', 'JOBS=2'],
                        capture_output=True, text=True, timeout=1800)
     assert r.returncode == 0 and exe.exists(), f'make package failed:\n{r.stdout}\n{r.stderr}'
     assert 'guarded:   yes' in r.stdout, r.stdout
@@ -162,6 +162,7 @@ def test_older_cok_asks_and_no_keeps_the_installed_file_with_the_empty_window_le
         box_shot(env, r.boxes[1], f'package-{language}-older-question')
 
 
+@harness.smoke
 def test_older_cok_answered_yes_is_replaced(env):
     exe = guarded_cok_package()
     folder = install_sample(env, old_cok=False)

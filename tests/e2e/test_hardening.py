@@ -24,19 +24,22 @@ from update_support import (HOST_FOLDER, INSTALL_QUESTION, FINISH_QUESTION, PACK
                             error_box, install_sample, package_copy, question, run_update)
 
 PLANTED_SOURCE = harness.REPO / 'tests' / 'wine' / 'planted' / 'planted_dll.c'
-PLANTED_BUILD = harness.BUILD / 'planted'
+# The planted DLLs must be of the kind of process they are planted for: a 64-bit DLL beside a
+# 32-bit program would be refused by the loader and prove nothing.
+PLANTED_BUILD = harness.BUILD / 'planted' / harness.target.arch
+PLANTED_COMPILER = {'x86': 'i686-w64-mingw32-gcc', 'x64': 'x86_64-w64-mingw32-gcc'}
 PLANTED_NAMES = ('version.dll', 'comctl32.dll')
 DOWNLOADS = r'C:\users\Public\Downloads\hardening'
 SYSTEM32 = 'c:\\windows\\system32\\'
 
 
 def planted_dll():
-    """Builds the planted DLL once per source change; returns its path."""
+    """Builds the planted DLL for the target once per source change; returns its path."""
     dll = PLANTED_BUILD / 'planted.dll'
     if not dll.exists() or dll.stat().st_mtime < PLANTED_SOURCE.stat().st_mtime:
         PLANTED_BUILD.mkdir(parents=True, exist_ok=True)
-        subprocess.run(['x86_64-w64-mingw32-gcc', '-O2', '-Wall', '-shared', '-o', str(dll),
-                        str(PLANTED_SOURCE)], check=True, timeout=120)
+        subprocess.run([PLANTED_COMPILER[harness.target.arch], '-O2', '-Wall', '-shared', '-o',
+                        str(dll), str(PLANTED_SOURCE)], check=True, timeout=120)
     return dll
 
 
@@ -452,7 +455,8 @@ def damaged(kind, data):
 LOADABLE_DAMAGE = ('no seal', 'certificate table past the end', 'certificate table of 4 GiB',
                    'symbol table past the end', 'debug directory past the end', 'bytes appended')
 # The loader refuses these itself before the installer could look (Windows says error 193;
-# Wine says 193 or, for a header past the end, 3).
+# Wine says 193 or, for a header past the end, 3). Where wine32 is installed, Wine may hand a
+# file no loader takes to its other loader, which starts and ends with an NT status instead.
 UNLOADABLE_DAMAGE = ('header offset past the end', 'section data past the end')
 
 
@@ -496,5 +500,7 @@ def test_a_damaged_package_reports_distortion_and_writes_nothing(env):
             assert_boxes(r, [error(error_box('distorted', language))])
             assert r.exit_code == 5, (kind, r.exit_code)
         else:
-            assert r.start_error is not None and r.boxes == [], (kind, r)
+            # What the user meets either way: no box from the installer, a failure.
+            assert r.boxes == [], (kind, r)
+            assert r.start_error is not None or r.exit_code not in (0, None), (kind, r)
         assert_nothing_changed(env, host)

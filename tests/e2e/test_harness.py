@@ -4,7 +4,9 @@ registry and path helpers round-trip."""
 
 import struct
 import time
+from pathlib import Path
 
+import harness
 from harness import HarnessError
 
 PROGRAM_FILES_HOST = r'C:\Program Files\Kestrane'
@@ -351,21 +353,36 @@ def test_robot_captures_the_output_of_the_program(env):
     assert r.exit_code == 0 and '"op":"sleep"' in r.output, r.output
 
 
-def test_gtest_summary_counts_crashes_and_hangs_as_failures(env):
+def test_gtest_summary_counts_crashes_and_hangs_as_failures_and_skips_apart(env):
     import run
     rows = [
-        # output, exit code, (passed, failed)
-        ('[==========] 3 tests ran.\n[  PASSED  ] 3 tests.\n', 0, (3, 0)),
-        ('[  PASSED  ] 1 test.\n', 0, (1, 0)),
+        # output, exit code, (passed, failed, skipped)
+        ('[==========] 3 tests ran.\n[  PASSED  ] 3 tests.\n', 0, (3, 0, 0)),
+        ('[  PASSED  ] 1 test.\n', 0, (1, 0, 0)),
         ('[  PASSED  ] 2 tests.\n[  FAILED  ] 1 test, listed below:\n'
-         '[  FAILED  ] A.B\n\n 1 FAILED TEST\n', 1, (2, 1)),
-        ('[ RUN      ] A.B\n', 0xC0000005, (0, 1)),  # crashed before its summary
-        ('[ RUN      ] A.B\n', None, (0, 1)),        # hung and was ended
-        ('', 0, (0, 0)),
+         '[  FAILED  ] A.B\n\n 1 FAILED TEST\n', 1, (2, 1, 0)),
+        ('[  PASSED  ] 2 tests.\n[  SKIPPED ] 2 tests, listed below:\n'
+         '[  SKIPPED ] A.B\n[  SKIPPED ] A.C\n', 0, (2, 0, 2)),
+        ('[ RUN      ] A.B\n', 0xC0000005, (0, 1, 0)),  # crashed before its summary
+        ('[ RUN      ] A.B\n', None, (0, 1, 0)),        # hung and was ended
+        ('', 0, (0, 0, 0)),
     ]
     for output, code, expected in rows:
-        passed, failed, _ = run.gtest_counts(output, code)
-        assert (passed, failed) == expected, f'{output!r} exit {code}: {(passed, failed)}'
+        passed, failed, skipped, _ = run.gtest_counts(output, code)
+        got = (passed, failed, skipped)
+        assert got == expected, f'{output!r} exit {code}: {got}'
+
+
+def test_the_suite_log_names_the_pe_kind_read_from_the_file(env):
+    import run
+    text = Path(env.tmp) / 'not-a-program.exe'
+    text.write_text('MZ but nothing more')
+    rows = [(harness.WIN32 / 'KestraneUpdate.exe', 'PE32'),
+            (harness.WIN64 / 'KestraneUpdate.exe', 'PE32+'),
+            (text, 'no PE file')]
+    for path, kind in rows:
+        assert run.pe_kind(path) == kind, (path, run.pe_kind(path))
+    assert run.pe_kind(text.with_name('missing.exe')).startswith('unreadable')
 
 
 # ---- helpers ----

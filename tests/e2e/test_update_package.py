@@ -6,6 +6,7 @@ import subprocess
 import tempfile
 from pathlib import Path
 
+import harness
 from update_support import (LANGUAGES, assert_boxes, assert_nothing_changed, assert_updated,
                             error, error_box, install_sample, package_copy, run_update)
 
@@ -36,6 +37,7 @@ def sign(env, unsigned, signed):
                        check=True, capture_output=True, timeout=120)
 
 
+@harness.smoke
 def test_a_package_changed_by_one_byte_reports_distortion_and_writes_nothing(env):
     # (where the byte is, its offset from a file size)
     rows = [('the stored seal', lambda size: 0x1C),
@@ -54,6 +56,7 @@ def test_a_package_changed_by_one_byte_reports_distortion_and_writes_nothing(env
         assert_nothing_changed(env, folder)
 
 
+@harness.smoke
 def test_a_package_signed_after_sealing_still_installs(env):
     folder = install_sample(env)
     copy = package_copy(env, 'unsigned.exe')

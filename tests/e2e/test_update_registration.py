@@ -1,10 +1,12 @@
 """Where the update goes and where its size is recorded: the host's uninstall registration
 in the 64-bit view, in its WOW6432Node mirror, in both, or nowhere."""
 
+import harness
 from update_support import (HOST_FOLDER, UNINSTALL_KEY, UNINSTALL_KEY_WOW, assert_updated,
                             estimated_size, install_sample, run_update)
 
 
+@harness.smoke
 def test_a_registration_only_in_the_mirror_is_updated_there_without_a_stray_key(env):
     folder = install_sample(env, registration='wow')
     r = run_update(env, args=['modest'])

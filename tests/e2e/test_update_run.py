@@ -1,11 +1,13 @@
 """The update run from start to end on the sealed package: its questions in both interface
 languages, the quiet mode words, what it writes and the host it starts."""
 
+import harness
 from update_support import (FINISH_QUESTION, INSTALL_QUESTION, LANGUAGES, assert_boxes,
                             assert_nothing_changed, assert_updated, host_starts, install_sample,
                             question, run_update)
 
 
+@harness.smoke
 def test_interactive_run_asks_in_the_interface_language_and_finishes_in_russian(env):
     # (interface language, answer to the final question)
     rows = [('ru', 'no'), ('en', 'yes')]
@@ -35,6 +37,7 @@ def test_answering_no_to_the_first_question_changes_nothing(env):
         assert_nothing_changed(env, folder)
 
 
+@harness.smoke
 def test_modest_runapp_in_capitals_asks_nothing_installs_and_starts_the_host(env):
     folder = install_sample(env)
     r = run_update(env, args=['MODEST', 'RUNAPP'], language='ru')

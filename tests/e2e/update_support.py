@@ -11,7 +11,8 @@ from pathlib import Path
 
 import harness
 
-PACKAGE = harness.WIN64 / 'KestraneUpdate.exe'
+# The package under test: the shipped PE32 or the x64 twin (harness.use_target).
+PACKAGE = harness.target.package
 PAYLOAD = harness.BUILD / 'assets' / 'kvx.cok'
 START_SUSPENDED = harness.WIN64 / 'start_suspended.exe'
 KEY_DACL = harness.WIN64 / 'key_dacl.exe'

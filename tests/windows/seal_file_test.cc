@@ -11,6 +11,7 @@
 
 #include "update/seal.h"
 #include "update/seal_file_win.h"
+#include "update/sha256.h"
 
 namespace kestrane {
 namespace {
@@ -26,6 +27,16 @@ std::string OwnPath() {
 Bytes ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Hex(const Sha256Digest& digest) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t byte : digest) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
 }
 
 bool WriteAll(const std::string& path, const Bytes& bytes) {
@@ -123,6 +134,30 @@ TEST_F(SealFileTest, FilesThatCannotBeOpenedAreUnreadable) {
     EXPECT_STREQ(outcome.problem, "the file cannot be opened") << path;
   }
   CloseHandle(exclusive);
+}
+
+// Both ways of hashing exist in every build, the 32-bit one included: each must give the
+// digests FIPS 180-4 gives and verify a sealed file, in this very process.
+void ExpectEngineWorks(Sha256Engine engine, const Bytes& sealed) {
+  ASSERT_EQ(Sha256(engine).engine(), engine);
+  const std::string abc = "abc";
+  const std::string million(1000000, 'a');
+  EXPECT_EQ(Hex(Sha256Of(reinterpret_cast<const uint8_t*>(abc.data()), abc.size(), engine)),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Hex(Sha256Of(reinterpret_cast<const uint8_t*>(million.data()), million.size(), engine)),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  MemorySource source(sealed);
+  SealOutcome outcome = VerifySeal(source, engine);
+  EXPECT_TRUE(outcome.ok()) << outcome.problem;
+}
+
+TEST_F(SealFileTest, ThePortableEngineVerifiesTheSealAndGivesTheStandardDigests) {
+  ExpectEngineWorks(Sha256Engine::kPortable, SealedSelf());
+}
+
+TEST_F(SealFileTest, TheShaExtensionsVerifyTheSealAndGiveTheStandardDigests) {
+  if (!Sha256HasShaNi()) GTEST_SKIP() << "this processor has no SHA extensions";
+  ExpectEngineWorks(Sha256Engine::kShaNi, SealedSelf());
 }
 
 TEST_F(SealFileTest, NonPeFilesAreDistorted) {

@@ -374,6 +374,44 @@ TEST(StartupStep, SettlesA64BitRegistryViewUnderWine) {
   registry.CloseKey();
 }
 
+// A 32-bit process on 64-bit Windows sees HKLM\Software through the WOW6432Node mirror
+// unless it asks for the 64-bit view: two different values under one path tell which view a
+// handle reads. A 64-bit process reads the 64-bit view with or without the flag, so there
+// the test could not fail.
+TEST(StartupStep, TheRegistryHandleReadsThe64BitViewAlsoInA32BitProcess) {
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+  if (!wow64) GTEST_SKIP() << "only a 32-bit process on 64-bit Windows has a second view";
+  const char kKey[] = "Software\\KestraneViewTest";
+  struct View {
+    REGSAM flag;
+    const char* value;
+  };
+  for (const View& view : {View{KEY_WOW64_64KEY, "64-bit view"}, View{KEY_WOW64_32KEY, "mirror"}}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | view.flag,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "View", 0, REG_SZ, reinterpret_cast<const BYTE*>(view.value),
+                   static_cast<DWORD>(std::strlen(view.value) + 1));
+    RegCloseKey(key);
+  }
+  const auto read = [&](REGSAM access) {
+    RegistryHandle registry(access);
+    registry.SetRoot(HKEY_LOCAL_MACHINE);
+    return registry.OpenKey(kKey, false) && registry.ValueExists("View")
+               ? registry.ReadString("View")
+               : std::string("<missing>");
+  };
+  const std::string with_flag = read(kAllAccess64BitView);
+  const std::string without_flag = read(KEY_ALL_ACCESS);
+  for (REGSAM flag : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kKey, flag, 0);
+  }
+  EXPECT_EQ(with_flag, "64-bit view");
+  EXPECT_EQ(without_flag, "mirror");
+}
+
 TEST(StartupStep, FirstArgIsTheFirstArgumentLowerCased) {
   const std::string probe = "\"" + ThisFolder() + "startup_probe.exe\"";
   const struct {
