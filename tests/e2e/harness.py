@@ -145,7 +145,7 @@ TARGETS = {
 # Programs built from the installer's own code; they run as the target does.
 TARGET_PROGRAMS = frozenset({'ask_probe', 'folder_size_probe', 'guarded_probe', 'library_probe',
                              'progress_probe', 'report_probe', 'startup_probe',
-                             'bitness_probe'})
+                             'bitness_probe', 'seal_probe'})
 target = TARGETS['x64']
 
 
