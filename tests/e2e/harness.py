@@ -578,12 +578,24 @@ class WineEnv:
 
     def _prefix_healthy(self):
         p = self.prefix
+        windows = p / 'drive_c' / 'windows'
         try:
-            return ((p / '.kestrane-ready').read_text() == PREFIX_LAYOUT and
-                    (p / 'system.reg').stat().st_size > 0 and
-                    (p / 'drive_c' / 'windows' / 'system32').is_dir())
+            healthy = ((p / '.kestrane-ready').read_text() == PREFIX_LAYOUT and
+                       (p / 'system.reg').stat().st_size > 0 and (windows / 'system32').is_dir())
         except OSError:
             return False
+        # A prefix made before wine32 could run lacks the 32-bit system folder that PE32
+        # programs need; it is made anew once they can run.
+        if healthy and self._kernel_runs_32bit()[0] and Path('/usr/lib/wine/wine').exists():
+            healthy = (windows / 'syswow64' / 'kernel32.dll').exists()
+        return healthy
+
+    @staticmethod
+    def _kernel_runs_32bit():
+        """(True, 'yes') or (False, why), from running a tiny 32-bit program."""
+        r = subprocess.run(['bash', str(REPO / 'scripts' / 'can-run-32bit.sh')],
+                           capture_output=True, text=True, timeout=60)
+        return r.returncode == 0, r.stdout.strip().removeprefix('no: ')
 
     def _create_prefix(self):
         code, out, err, _ = _run_captured([WINE, 'wineboot', '-i'], self._env(), 300, self.root)
@@ -656,10 +668,9 @@ class WineEnv:
         return self._pe32
 
     def _probe_pe32(self):
-        kernel = subprocess.run(['bash', str(REPO / 'scripts' / 'can-run-32bit.sh')],
-                                capture_output=True, text=True, timeout=60)
-        if kernel.returncode != 0:
-            return False, kernel.stdout.strip().removeprefix('no: ')
+        runs, why = self._kernel_runs_32bit()
+        if not runs:
+            return False, why
         if not Path('/usr/lib/wine/wine').exists():
             return False, 'wine32 is not installed (/usr/lib/wine/wine is missing)'
         probe = WIN32 / 'bitness_probe.exe'
