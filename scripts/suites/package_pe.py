@@ -52,8 +52,9 @@ def main():
                         if stored is not None else 'no payload resource')
     fixed = pe.VS_FIXEDFILEINFO[0] if hasattr(pe, 'VS_FIXEDFILEINFO') else None
     want_ms = int(version) << 16
-    if fixed is None or (fixed.FileVersionMS, fixed.FileVersionLS,
-                         fixed.ProductVersionMS, fixed.ProductVersionLS) != (want_ms, 0, want_ms, 0):
+    versions = None if fixed is None else (fixed.FileVersionMS, fixed.FileVersionLS,
+                                           fixed.ProductVersionMS, fixed.ProductVersionLS)
+    if versions != (want_ms, 0, want_ms, 0):
         problems.append(f'fixed file and product version are not {version}.0.0.0')
     caption = CAPTION + version
     want = {
