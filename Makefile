@@ -4,7 +4,8 @@ SHELL := /bin/bash
 BUILD := build
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup build native assets win32 win64 fuzz-build demo test fuzz bench package clean
+.PHONY: all setup build native tools assets win32 win64 demo-build fuzz-build demo test fuzz bench \
+  package clean
 
 all: build
 
@@ -17,23 +18,43 @@ native:
 	@cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(BUILD)/native -j $(JOBS) -- --no-print-directory
 
-assets: native
+# The publisher's tools alone: the package build needs no tests.
+tools:
+	@echo "== tools: kestrane-seal, kestrane-assets ($(BUILD)/native)"
+	@cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BUILD)/native -j $(JOBS) --target kestrane-seal kestrane-assets -- \
+	  --no-print-directory
+
+assets: tools
 	@mkdir -p $(BUILD)/assets
-	@test -s $(BUILD)/assets/kvx.cok || $(BUILD)/native/kestrane-assets payload $(BUILD)/assets/kvx.cok
+	@test -s $(BUILD)/assets/kvx.cok || { echo "== the sample payload $(BUILD)/assets/kvx.cok"; \
+	  $(BUILD)/native/kestrane-assets payload $(BUILD)/assets/kvx.cok; }
 	@test -s $(BUILD)/assets/kestrane.ico || $(BUILD)/native/kestrane-assets icon $(BUILD)/assets/kestrane.ico
 
-win32 win64: assets
-	@arch=$$([ $@ = win32 ] && echo i686 || echo x86_64); \
-	cmake -S . -B $(BUILD)/$@ -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-$$arch.cmake \
+# $(call configure_windows,win32|win64): configures that tree of the installer's build.
+configure_windows = arch=$$([ $(1) = win32 ] && echo i686 || echo x86_64); \
+	cmake -S . -B $(BUILD)/$(1) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-$$arch.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DKESTRANE_SEAL_TOOL=$(CURDIR)/$(BUILD)/native/kestrane-seal \
-	  -DKESTRANE_ASSETS_DIR=$(CURDIR)/$(BUILD)/assets >/dev/null && \
-	cmake --build $(BUILD)/$@ -j $(JOBS) -- --no-print-directory
+	  -DKESTRANE_ASSETS_TOOL=$(CURDIR)/$(BUILD)/native/kestrane-assets \
+	  -DKESTRANE_ASSETS_DIR=$(CURDIR)/$(BUILD)/assets >/dev/null
+
+win32 win64: assets
+	@echo "== $@: the package, the Windows-side tests and test programs ($(BUILD)/$@)"
+	@$(call configure_windows,$@) && cmake --build $(BUILD)/$@ -j $(JOBS) -- --no-print-directory
+
+# What scripts/demo.py runs: both x64 packages, the stand-in host, the robot and the helpers
+# of the Wine harness (tests/e2e/harness.py), and the start-up probe.
+DEMO_TARGETS := KestraneUpdate KestraneUpdateGuarded Kestrane robot wintool keepalive startup_probe
+demo-build: assets
+	@echo "== win64: the x64 packages, the stand-in host, the robot and the helpers ($(BUILD)/win64)"
+	@$(call configure_windows,win64) && \
+	  cmake --build $(BUILD)/win64 -j $(JOBS) --target $(DEMO_TARGETS) -- --no-print-directory
 
 fuzz-build: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DKESTRANE_FUZZ=ON >/dev/null
 	@cmake --build $(BUILD)/fuzz -j $(JOBS)
 
-demo: build
+demo: setup demo-build
 	@bash scripts/demo.sh
 
 test: build fuzz-build
@@ -46,7 +67,11 @@ bench: build
 	@bash scripts/bench.sh
 
 # make package PAYLOAD=path VERSION=n [ARCH=x86|x64] [OUT=file.exe] [GUARDED=1]
-package: setup native assets
+#              [SIGN_CERT=cert.pem SIGN_KEY=key.pem | SIGN_PFX=file.pfx] [SIGN_PASS=...]
+#              [SIGN_TIMESTAMP=url] [SIGN_CAFILE=roots.pem]
+# The SIGN_* variables reach scripts/package.sh through the environment, as make hands on
+# variables given on its command line.
+package: setup tools assets
 	@bash scripts/package.sh "$(PAYLOAD)" "$(VERSION)" "$(or $(ARCH),x86)" "$(OUT)" "$(or $(GUARDED),0)"
 
 clean:

@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(make cmake g++ clang libclang-rt-14-dev clang-format googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 fonts-wine locales xvfb x11-utils imagemagick osslsigncode openssl python3 time)
+  wine64 fonts-wine locales xvfb x11-utils imagemagick osslsigncode openssl python3 python3-pefile
+  time)
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The publisher's package build (scripts/package.sh): bad arguments get a clear error and
-# leave no package behind; good ones make a sealed package whose resource is named after
-# the payload. Ends with "package: N passed, N failed".
+# leave no package behind, and no file at OUT that is not a package of ours is touched; good
+# ones make a sealed package whose resource holds exactly the payload, read back with pefile
+# (CheckSum, resource bytes, version resource), with its digest beside it; signed ones verify
+# with osslsigncode and the sealing tool. Ends with "package: N passed, N failed, N skipped".
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -9,6 +11,7 @@ work=$(mktemp -d /tmp/package-suite-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 passed=0
 failed=0
+skipped=0
 
 ok() {
   echo "ok $1"
@@ -17,6 +20,23 @@ ok() {
 not_ok() {
   echo "FAILED $1: $2"
   failed=$((failed + 1))
+}
+skip() {
+  echo "skip $1: $2"
+  skipped=$((skipped + 1))
+}
+seal_tool=$root/build/native/kestrane-seal
+# pefile from Debian's python3-pefile; PATH may lead to another python3 first.
+pe_python=""
+for candidate in python3 /usr/bin/python3; do
+  if "$candidate" -c 'import pefile' 2>/dev/null; then
+    pe_python=$candidate
+    break
+  fi
+done
+# pe_check <package> <payload> <version> <original name>: pefile's reading, or "" when fine.
+pe_check() {
+  "$pe_python" "$root/scripts/suites/package_pe.py" "$@" 2>&1 | grep -vx ok
 }
 
 # package <args...>: runs the package script from the work folder; sets $rc and $output.
@@ -29,8 +49,21 @@ printf 'tiny payload\n' >"$work/tiny.dat"
 : >"$work/empty.dat"
 printf 'x' >"$work/noext"
 for name in 1abc.dat a.b.dat kvx.c-k con.dat; do printf 'x' >"$work/$name"; done
-# An earlier package at the output path: it must not survive a failed run.
-stale() { printf 'MZ an earlier package' >"$work/stale.exe"; }
+# An earlier package of ours at the output path must not survive a failed run; anything else
+# there (here an unrelated program, which begins like any) must.
+printf 'MZ an unrelated program\n' >"$work/program.exe"
+stale() {
+  if [ -f "$work/ours.exe" ]; then cp "$work/ours.exe" "$work/stale.exe"; else rm -f "$work/stale.exe"; fi
+  cp "$work/program.exe" "$work/other.exe"
+}
+
+# A real package first: the rows below need an earlier package of ours.
+if [ ! -f src/update/main_win.cc ]; then
+  echo "skip: the installer's entry point is not in this tree yet"
+else
+  package tiny.dat 0042 x86 ours.exe 1
+  [ "$rc" -eq 0 ] || echo "the first package could not be made: $output"
+fi
 
 # name | payload | version | arch | out | guarded | expected words of the error
 bad_cases=(
@@ -52,8 +85,11 @@ bad_cases=(
   "architecture arm64|tiny.dat|367|arm64|||ARCH must be x86 or x64"
   "architecture in capitals|tiny.dat|367|X86|||ARCH must be x86 or x64"
   "guarded flag 2|tiny.dat|367|x86||2|GUARDED must be 0 or 1"
-  "stale package with a bad version|tiny.dat|x|x86|stale.exe||removed the earlier package"
-  "stale package with a missing payload|missing.dat|367|x86|stale.exe||removed the earlier package"
+  "earlier package of ours with a bad version|tiny.dat|x|x86|stale.exe||removed the earlier package"
+  "earlier package of ours with a missing payload|missing.dat|367|x86|stale.exe||removed the earlier package"
+  "unrelated program with a bad version|tiny.dat|x|x86|other.exe||left $work/other.exe alone: kestrane-seal --verify does not take it for a package of ours"
+  "unrelated program with a missing payload|missing.dat|367|x86|other.exe||is not a package of ours (kestrane-seal --verify does not pass it); left alone"
+  "unrelated program as OUT of a good build|tiny.dat|5|x86|other.exe||is not a package of ours"
 )
 for row in "${bad_cases[@]}"; do
   IFS='|' read -r name payload version arch out guarded expected <<<"$row"
@@ -66,8 +102,10 @@ for row in "${bad_cases[@]}"; do
     not_ok "$name" "no \"$expected\" in: $output"
   elif ! grep -qF "no package made" <<<"$output"; then
     not_ok "$name" "does not say that no package was made: $output"
-  elif [ -n "$out" ] && [ -e "$work/$out" ]; then
+  elif [ "$out" = stale.exe ] && [ -e "$work/$out" ]; then
     not_ok "$name" "left $out behind"
+  elif [ "$out" = other.exe ] && ! cmp -s "$work/other.exe" "$work/program.exe"; then
+    not_ok "$name" "changed or removed $out"
   elif [ "$(ls -l "$root/build/packages" 2>/dev/null)" != "$before" ]; then
     not_ok "$name" "changed build/packages"
   else
@@ -85,34 +123,150 @@ else
   not_ok "a file that is no package is left alone" "$output"
 fi
 
-# A real package: the summary names what the resource directory holds, and the seal holds.
+# A real package: the summary names what it made, the seal holds, the digest file checks, and
+# pefile reads the right CheckSum, the payload and the version resource.
 if [ ! -f src/update/main_win.cc ]; then
-  echo "skip a package is made: the installer's entry point is not in this tree yet"
+  skip "real packages" "the installer's entry point is not in this tree yet"
 else
   stale
   package tiny.dat 0042 x86 stale.exe 1
+  name="a package is made, named after its payload, with the version's leading zeros dropped"
   if [ "$rc" -ne 0 ]; then
-    not_ok "a package is made" "$output"
-  elif ! grep -qE "^package: made $work/stale.exe\$" <<<"$output" ||
-    ! grep -qE "resource: +type DAT, name TINY, 13 bytes" <<<"$output" ||
+    not_ok "$name" "$output"
+  elif ! grep -qE "^package: made $work/stale.exe in [0-9]+ s\$" <<<"$output" ||
+    ! grep -qE "kind: +PE32 GUI \(x86\)\$" <<<"$output" ||
+    ! grep -qE "payload: +tiny.dat as resource DAT/TINY, 13 bytes, identical to" <<<"$output" ||
     ! grep -qE "version: +42\$" <<<"$output" || ! grep -qE "guarded: +yes\$" <<<"$output" ||
-    ! grep -qE "seal: +verified" <<<"$output"; then
-    not_ok "a package is made" "unexpected summary: $output"
-  elif ! build/native/kestrane-seal --verify "$work/stale.exe" >/dev/null; then
-    not_ok "a package is made" "the package does not verify"
+    ! grep -qE "signed: +no\$" <<<"$output" ||
+    ! grep -qE "seal: +verified, CheckSum 0x[0-9A-F]{8} right" <<<"$output" ||
+    ! grep -qE "sha256: +$(sha256sum "$work/stale.exe" | cut -c1-64)\$" <<<"$output"; then
+    not_ok "$name" "unexpected summary: $output"
+  elif ! "$seal_tool" --verify "$work/stale.exe" >/dev/null; then
+    not_ok "$name" "the package does not verify"
+  elif ! (cd "$work" && sha256sum -c --status stale.exe.sha256); then
+    not_ok "$name" "sha256sum -c does not accept stale.exe.sha256: $(cat "$work/stale.exe.sha256")"
   else
-    ok "a package is made, named after its payload, with the version's leading zeros dropped"
+    ok "$name"
+  fi
+  if [ -z "$pe_python" ]; then
+    skip "pefile reads the package" "no python3 with pefile (make setup installs python3-pefile)"
+  elif problems=$(pe_check "$work/stale.exe" "$work/tiny.dat" 42 stale.exe) && [ -n "$problems" ]; then
+    not_ok "pefile reads CheckSum, payload and version resource" "$problems"
+  else
+    ok "pefile reads the right CheckSum, the payload and the version resource"
   fi
 
   mkdir -p "$work/out"
   package tiny.dat 9 x86 out 0
   if [ "$rc" -eq 0 ] && [ -f "$work/out/tiny-9-x86.exe" ] &&
-    [ "$(ls "$work/out" | wc -l)" -eq 1 ]; then
-    ok "an OUT folder gets the default name and no temporary file"
+    [ "$(ls "$work/out")" = "$(printf 'tiny-9-x86.exe\ntiny-9-x86.exe.sha256')" ]; then
+    ok "an OUT folder gets the default name, its digest and no temporary file"
   else
-    not_ok "an OUT folder gets the default name and no temporary file" "$output"
+    not_ok "an OUT folder gets the default name, its digest and no temporary file" \
+      "$output; $(ls "$work/out")"
   fi
+
+  # The payload replaced by another of the same size with an older time (as cp -p or an
+  # archive leaves it) under the same VERSION: the package must carry the new bytes.
+  name="a same-size payload with an older time is embedded anew"
+  mkdir -p "$work/first" "$work/second"
+  head -c 200000 /dev/urandom >"$work/first/stale.dat"
+  head -c 200000 /dev/urandom >"$work/second/stale.dat"
+  touch -d '2001-01-01 00:00' "$work/second/stale.dat"
+  cp "$work/first/stale.dat" "$work/stale.dat"
+  package stale.dat 7 x64 replaced.exe 0
+  first_rc=$rc
+  cp -p "$work/second/stale.dat" "$work/stale.dat"
+  package stale.dat 7 x64 replaced.exe 0
+  if [ "$first_rc" -ne 0 ] || [ "$rc" -ne 0 ]; then
+    not_ok "$name" "$output"
+  elif ! "$seal_tool" resource "$work/replaced.exe" DAT STALE "$work/stale.dat" >/dev/null; then
+    not_ok "$name" "the package holds other bytes than the second payload"
+  elif [ -n "$pe_python" ] &&
+    problems=$(pe_check "$work/replaced.exe" "$work/stale.dat" 7 replaced.exe) &&
+    [ -n "$problems" ]; then
+    not_ok "$name" "pefile: $problems"
+  else
+    ok "$name"
+  fi
+
+  # Signing with throwaway certificates: PEM pair, PKCS#12 with a password; then the ways
+  # signing fails, each leaving no package.
+  keys=$work/keys
+  mkdir -p "$keys"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Kestrane test publisher" \
+    -keyout "$keys/key.pem" -out "$keys/cert.pem" >/dev/null 2>&1
+  openssl pkcs12 -export -inkey "$keys/key.pem" -in "$keys/cert.pem" -out "$keys/pub.pfx" \
+    -passout pass:s3cret >/dev/null 2>&1
+  name="a package signed with a PEM certificate verifies with osslsigncode and the sealing tool"
+  output=$(cd "$work" && SIGN_CERT=keys/cert.pem SIGN_KEY=keys/key.pem \
+    bash "$root/scripts/package.sh" tiny.dat 3 x64 signed.exe 0 2>&1)
+  rc=$?
+  if [ "$rc" -ne 0 ]; then
+    not_ok "$name" "$output"
+  elif ! grep -qE "signed: +yes: Authenticode SHA-256 by CN = Kestrane test publisher; self-signed" \
+    <<<"$output"; then
+    not_ok "$name" "unexpected summary: $output"
+  elif ! osslsigncode verify -CAfile "$keys/cert.pem" -in "$work/signed.exe" >/dev/null 2>&1; then
+    not_ok "$name" "osslsigncode verify fails"
+  elif ! "$seal_tool" --verify "$work/signed.exe" | grep -q "well-formed entry"; then
+    not_ok "$name" "kestrane-seal --verify: $("$seal_tool" --verify "$work/signed.exe" 2>&1)"
+  elif ! (cd "$work" && sha256sum -c --status signed.exe.sha256); then
+    not_ok "$name" "the digest file does not check"
+  elif [ -n "$pe_python" ] && problems=$(pe_check "$work/signed.exe" "$work/tiny.dat" 3 signed.exe) &&
+    [ -n "$problems" ]; then
+    not_ok "$name" "pefile: $problems"
+  else
+    ok "$name"
+  fi
+  name="a signed package changed afterwards fails both verifications"
+  cp "$work/signed.exe" "$work/changed.exe"
+  size=$(stat -c %s "$work/changed.exe")
+  printf '\x5a' | dd of="$work/changed.exe" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
+  if osslsigncode verify -CAfile "$keys/cert.pem" -in "$work/changed.exe" >/dev/null 2>&1; then
+    not_ok "$name" "osslsigncode verify passes"
+  elif verdict=$("$seal_tool" --verify "$work/changed.exe" 2>&1) ||
+    ! grep -qF "distorted: seal mismatch" <<<"$verdict"; then
+    not_ok "$name" "kestrane-seal --verify: $verdict"
+  else
+    ok "$name"
+  fi
+  output=$(cd "$work" && SIGN_PFX=keys/pub.pfx SIGN_PASS=s3cret \
+    bash "$root/scripts/package.sh" tiny.dat 3 x64 pfx.exe 0 2>&1)
+  if [ $? -eq 0 ] && grep -qE "signed: +yes" <<<"$output" &&
+    osslsigncode verify -CAfile "$keys/cert.pem" -in "$work/pfx.exe" >/dev/null 2>&1; then
+    ok "a package signed from a PKCS#12 file with a password verifies"
+  else
+    not_ok "a package signed from a PKCS#12 file with a password verifies" "$output"
+  fi
+  # name | environment | expected words; OUT holds an earlier package of ours, which goes.
+  # The time-stamp server is a closed port here: no network reaches a real one.
+  sign_failures=(
+    "wrong PKCS#12 password|SIGN_PFX=keys/pub.pfx SIGN_PASS=wrong|signing failed"
+    "unreachable time-stamp server|SIGN_CERT=keys/cert.pem SIGN_KEY=keys/key.pem SIGN_TIMESTAMP=http://127.0.0.1:9/|time-stamp server http://127.0.0.1:9/"
+    "key of another certificate|SIGN_CERT=keys/cert.pem SIGN_KEY=keys/other.pem|signing failed"
+    "certificate without a key|SIGN_CERT=keys/cert.pem|SIGN_CERT and SIGN_KEY go together"
+    "missing certificate file|SIGN_CERT=keys/none.pem SIGN_KEY=keys/key.pem|cannot be read"
+    "time stamp without signing|SIGN_TIMESTAMP=http://127.0.0.1:9/|need SIGN_CERT"
+  )
+  openssl genrsa -out "$keys/other.pem" 2048 >/dev/null 2>&1
+  for row in "${sign_failures[@]}"; do
+    IFS='|' read -r name environment expected <<<"$row"
+    stale
+    output=$(cd "$work" && env $environment bash "$root/scripts/package.sh" tiny.dat 3 x64 \
+      stale.exe 0 2>&1)
+    rc=$?
+    if [ "$rc" -eq 0 ]; then
+      not_ok "signing: $name" "accepted: $output"
+    elif ! grep -qF -- "$expected" <<<"$output" || ! grep -qF "no package made" <<<"$output"; then
+      not_ok "signing: $name" "no \"$expected\" in: $output"
+    elif [ -e "$work/stale.exe" ] && [ -f "$work/ours.exe" ]; then
+      not_ok "signing: $name" "left a package at OUT"
+    else
+      ok "signing: $name leaves no package"
+    fi
+  done
 fi
 
-echo "package: $passed passed, $failed failed"
+echo "package: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

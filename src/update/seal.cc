@@ -18,17 +18,24 @@ constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint64_t kSizeOfHeadersOffset = 60;  // in the optional header, both kinds
 constexpr uint64_t kCheckSumOffset = 64;
+constexpr uint64_t kSubsystemOffset = 68;
 constexpr uint64_t kPe32RvaCountOffset = 92;
 constexpr uint64_t kPe32DirectoryOffset = 96;
 constexpr uint64_t kPe32PlusRvaCountOffset = 108;
 constexpr uint64_t kPe32PlusDirectoryOffset = 112;
 constexpr uint64_t kDirectoryEntrySize = 8;
+constexpr uint32_t kResourceDirectoryIndex = 2;
 constexpr uint32_t kCertificateDirectoryIndex = 4;
 constexpr uint64_t kSectionHeaderSize = 40;
 constexpr uint64_t kSectionRawSizeOffset = 16;
 constexpr uint64_t kSectionRawPointerOffset = 20;
 // Authenticode places the certificate table on an 8-byte boundary, padding the file first.
 constexpr uint64_t kCertificateAlignment = 8;
+// WIN_CERTIFICATE: dwLength, wRevision, wCertificateType, then the certificate itself.
+constexpr uint64_t kWinCertificateHeaderSize = 8;
+constexpr uint16_t kWinCertRevision1 = 0x0100;
+constexpr uint16_t kWinCertRevision2 = 0x0200;
+constexpr uint16_t kWinCertTypePkcsSignedData = 0x0002;
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const uint8_t* p) {
@@ -37,6 +44,9 @@ uint32_t Le32(const uint8_t* p) {
 
 SealOutcome Verified() { return {SealStatus::kVerified, ""}; }
 SealOutcome Malformed(const char* problem) { return {SealStatus::kMalformed, problem}; }
+SealOutcome CertificateMalformed(const char* problem) {
+  return {SealStatus::kMalformed, problem, true};
+}
 SealOutcome ReadFailed() { return {SealStatus::kReadFailed, "the file cannot be read"}; }
 
 // Reads `size` bytes at `offset` when they lie inside the file; a range outside it is the
@@ -147,11 +157,18 @@ SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout) {
   }
 
   result.checksum_offset = optional + kCheckSumOffset;
+  result.stored_checksum = Le32(head + kCheckSumOffset);
+  result.subsystem = Le16(head + kSubsystemOffset);
   result.certificate_entry_offset = optional + entry;
+  const uint64_t resource_entry = directory_offset + kResourceDirectoryIndex * kDirectoryEntrySize;
+  result.resource_rva = Le32(head + resource_entry);
+  result.resource_size = Le32(head + resource_entry + 4);
   const uint32_t certificate_offset = Le32(head + entry);
   const uint32_t certificate_size = Le32(head + entry + 4);
 
   const uint64_t section_table = optional + optional_size;
+  result.section_table = section_table;
+  result.section_count = section_count;
   uint64_t data_end = section_table + uint64_t{section_count} * kSectionHeaderSize;
   data_end = std::max<uint64_t>(data_end, Le32(head + kSizeOfHeadersOffset));
   read = SectionDataEnd(source, section_table, section_count, &data_end);
@@ -162,22 +179,23 @@ SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout) {
     result.covered_length = result.file_size;
   } else {
     if (certificate_offset == 0 || certificate_size == 0) {
-      return Malformed("the certificate entry is half empty");
+      return CertificateMalformed("the certificate entry is half empty");
     }
     if (uint64_t{certificate_offset} + certificate_size != result.file_size) {
-      return Malformed("the certificate table does not end the file");
+      return CertificateMalformed("the certificate table does not end the file");
     }
     if (certificate_offset % kCertificateAlignment != 0) {
-      return Malformed("the certificate table is not 8-byte aligned");
+      return CertificateMalformed("the certificate table is not 8-byte aligned");
     }
     result.certificate_offset = certificate_offset;
     result.certificate_size = certificate_size;
     result.covered_length = certificate_offset;
   }
   if (data_end > result.covered_length) {
-    return Malformed(result.certificate_size != 0
-                         ? "the certificate table overlaps the headers or section data"
-                         : "the headers or section data run past the end of the file");
+    if (result.certificate_size != 0) {
+      return CertificateMalformed("the certificate table overlaps the headers or section data");
+    }
+    return Malformed("the headers or section data run past the end of the file");
   }
   *layout = result;
   return Verified();
@@ -226,6 +244,71 @@ SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine, size_t chunk_siz
           blank ? "the file carries no seal" : "the seal does not match the file's content"};
 }
 
+SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32_t* checksum,
+                              size_t chunk_size) {
+  // Whole words per chunk, so that no word straddles two reads.
+  chunk_size = std::max<size_t>(chunk_size & ~size_t{1}, 2);
+  const size_t buffer_size =
+      static_cast<size_t>(std::min<uint64_t>(chunk_size, std::max<uint64_t>(layout.file_size, 2)));
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[buffer_size + 1]);
+  const uint64_t field_begin = layout.checksum_offset;
+  const uint64_t field_end = layout.checksum_offset + 4;
+
+  uint64_t sum = 0;
+  for (uint64_t offset = 0; offset < layout.file_size;) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(buffer_size, layout.file_size - offset));
+    if (!source.ReadAt(offset, buffer.get(), n)) return ReadFailed();
+    // The field counts as zero; so does the byte that pads an odd file to whole words.
+    for (uint64_t i = std::max(field_begin, offset); i < std::min(field_end, offset + n); ++i) {
+      buffer[i - offset] = 0;
+    }
+    buffer[n] = 0;
+    for (size_t i = 0; i < n; i += 2) sum += buffer[i] | (buffer[i + 1] << 8);
+    // At most 2^19 words of 0xFFFF per MiB: folding once a chunk keeps the sum far from overflow.
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    offset += n;
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  *checksum = static_cast<uint32_t>(sum + layout.file_size);
+  return Verified();
+}
+
+SealOutcome CheckCertificateTable(ByteSource& source, const PeLayout& layout, uint32_t* entries) {
+  *entries = 0;
+  if (layout.certificate_size == 0) return Verified();
+  const uint64_t end = layout.certificate_offset + layout.certificate_size;
+  uint64_t position = layout.certificate_offset;
+  // Every entry takes at least 8 bytes, so the loop ends within size / 8 rounds.
+  while (position < end) {
+    uint8_t header[kWinCertificateHeaderSize];
+    if (end - position < sizeof header) {
+      return CertificateMalformed("a certificate entry is cut short by the end of the table");
+    }
+    if (!source.ReadAt(position, header, sizeof header)) return ReadFailed();
+    const uint64_t length = Le32(header);
+    const uint16_t revision = Le16(header + 4);
+    const uint16_t type = Le16(header + 6);
+    if (length < kWinCertificateHeaderSize) {
+      return CertificateMalformed("a certificate entry is shorter than its header");
+    }
+    if (length > end - position) {
+      return CertificateMalformed("a certificate entry runs past the end of the table");
+    }
+    if (revision != kWinCertRevision1 && revision != kWinCertRevision2) {
+      return CertificateMalformed("a certificate entry has an unknown revision");
+    }
+    if (type != kWinCertTypePkcsSignedData) {
+      return CertificateMalformed("a certificate entry is no PKCS #7 signature");
+    }
+    ++*entries;
+    const uint64_t next = position + length;
+    position = std::min(
+        end, (next + kCertificateAlignment - 1) / kCertificateAlignment * kCertificateAlignment);
+  }
+  return Verified();
+}
+
 SealOutcome SealImage(std::vector<uint8_t>& image) {
   PeLayout layout;
   {
@@ -246,6 +329,12 @@ SealOutcome SealImage(std::vector<uint8_t>& image) {
   outcome = ComputeSeal(source, layout, &seal);
   if (!outcome.ok()) return outcome;
   std::memcpy(image.data() + kSealOffset, seal.data(), seal.size());
+  uint32_t checksum = 0;
+  outcome = ComputePeChecksum(source, layout, &checksum);
+  if (!outcome.ok()) return outcome;
+  for (int i = 0; i < 4; ++i) {
+    image[layout.checksum_offset + i] = static_cast<uint8_t>(checksum >> (8 * i));
+  }
   return Verified();
 }
 

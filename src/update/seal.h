@@ -70,6 +70,12 @@ struct PeLayout {
   uint64_t certificate_size = 0;
   uint64_t covered_length = 0;  // file_size less the certificate table
   uint64_t data_end = 0;        // end of the headers, the section table and section data
+  uint32_t stored_checksum = 0;
+  uint16_t subsystem = 0;  // 2 GUI, 3 console
+  uint64_t section_table = 0;
+  uint32_t section_count = 0;
+  uint32_t resource_rva = 0;  // the resource directory's entry of the data directory
+  uint32_t resource_size = 0;
 };
 
 enum class SealStatus {
@@ -82,6 +88,8 @@ enum class SealStatus {
 struct SealOutcome {
   SealStatus status;
   const char* problem;  // why, in a few words; empty on success
+  // Set with kMalformed when what is wrong is the certificate (signature) table.
+  bool in_certificate_table = false;
   bool ok() const { return status == SealStatus::kVerified; }
 };
 
@@ -101,10 +109,24 @@ SealOutcome ComputeSeal(ByteSource& source, const PeLayout& layout, Sha256Digest
 SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine = Sha256Engine::kAuto,
                        size_t chunk_size = kSealChunkSize);
 
+// Computes the PE CheckSum of the whole file as imagehlp's CheckSumMappedFile does: the
+// 16-bit little-endian words of the file (a last odd byte padded with zero) added with
+// end-around carry, the 4 bytes of the CheckSum field counted as zero, then the file's
+// length added. Returns kReadFailed when a read fails. May throw std::bad_alloc.
+SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32_t* checksum,
+                              size_t chunk_size = kSealChunkSize);
+
+// Checks the WIN_CERTIFICATE entries of the certificate table of `layout`: each at least its
+// 8-byte header long, revision 1.0 or 2.0, type PKCS #7 signed data, the next starting at the
+// following 8-byte boundary, and together filling the table. Sets `entries` to their count
+// (0 and kVerified for a file without a table); kMalformed with in_certificate_table set
+// when the table is malformed, kReadFailed when a read fails.
+SealOutcome CheckCertificateTable(ByteSource& source, const PeLayout& layout, uint32_t* entries);
+
 // Seals a PE image in memory: pads it with zero bytes to a multiple of 8 (so that a later
-// Authenticode signature adds no padding that the seal would have to cover), then stores the
-// seal. Refuses (kMalformed, image unchanged) a file that is no suitable PE or that already
-// carries a certificate table: a signature must be made after sealing.
+// Authenticode signature adds no padding that the seal would have to cover), stores the
+// seal, then the image's PE CheckSum. Refuses (kMalformed, image unchanged) a file that is no
+// suitable PE or that already carries a certificate table: a signature must be made after sealing.
 SealOutcome SealImage(std::vector<uint8_t>& image);
 
 }  // namespace kestrane

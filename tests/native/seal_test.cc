@@ -67,12 +67,12 @@ TEST_P(SealTest, UnsealedFileIsDistortedAndSaysItCarriesNoSeal) {
   EXPECT_STREQ(outcome.problem, "the file carries no seal");
 }
 
-TEST_P(SealTest, SealingChangesOnlyTheDosHeaderReservedWords) {
+TEST_P(SealTest, SealingChangesOnlyTheDosHeaderReservedWordsAndTheCheckSum) {
   const Bytes original = pe::Build(plus());
   const Bytes sealed = Sealed(plus());
   ASSERT_EQ(sealed.size(), original.size());
   for (size_t i = 0; i < sealed.size(); ++i) {
-    if (InRange(i, 0x1C, 32)) continue;
+    if (InRange(i, 0x1C, 32) || InRange(i, pe::CheckSumOffset(), 4)) continue;
     ASSERT_EQ(sealed[i], original[i]) << "offset " << i;
   }
   EXPECT_NE(Bytes(sealed.begin() + 0x1C, sealed.begin() + 0x3C), Bytes(32, 0));
@@ -99,6 +99,97 @@ TEST_P(SealTest, SealIsSha256OfTheFileWithoutItsExclusionsFollowedByItsLength) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.begin() + 0x1C))
         << (signed_file ? "signed" : "unsigned");
   }
+}
+
+// imagehlp's CheckSumMappedFile, written from its description: 16-bit words with end-around
+// carry, the CheckSum field as zero, plus the length.
+uint32_t ReferenceChecksum(Bytes file) {
+  for (size_t i = 0; i < 4; ++i) file[pe::CheckSumOffset() + i] = 0;
+  uint32_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return sum + static_cast<uint32_t>(file.size());
+}
+
+TEST_P(SealTest, SealingWritesTheImagehlpCheckSumOfTheSealedBytes) {
+  const Bytes sealed = Sealed(plus());
+  EXPECT_EQ(pe::Get32(sealed, pe::CheckSumOffset()), ReferenceChecksum(sealed));
+  EXPECT_NE(pe::Get32(sealed, pe::CheckSumOffset()),
+            pe::Get32(pe::Build(plus()), pe::CheckSumOffset()));
+  // Odd lengths and every chunk size give the same sum as the whole file at once.
+  for (size_t size : {size_t{1279}, size_t{1280}}) {
+    Bytes file(sealed.begin(), sealed.begin() + size);
+    for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{64}, kSealChunkSize}) {
+      MemorySource source(file);
+      PeLayout layout;
+      layout.file_size = file.size();
+      layout.checksum_offset = pe::CheckSumOffset();
+      uint32_t checksum = 0;
+      ASSERT_TRUE(ComputePeChecksum(source, layout, &checksum, chunk).ok());
+      EXPECT_EQ(checksum, ReferenceChecksum(file)) << size << " bytes, chunk " << chunk;
+    }
+  }
+}
+
+// WIN_CERTIFICATE entries: length, revision, type, then the signature, each entry padded to
+// 8 bytes.
+Bytes Entry(uint32_t length, uint16_t revision = 0x0200, uint16_t type = 2) {
+  Bytes entry((length + 7) / 8 * 8, 0x5A);
+  if (entry.size() < 8) entry.resize(8, 0x5A);
+  pe::Put32(entry, 0, length);
+  pe::Put16(entry, 4, revision);
+  pe::Put16(entry, 6, type);
+  return entry;
+}
+
+TEST_P(SealTest, CertificateTableEntriesMustFillTheTable) {
+  const struct {
+    const char* name;
+    std::vector<Bytes> entries;
+    bool well_formed;
+    uint32_t count;
+  } rows[] = {
+      {"one signature", {Entry(1490)}, true, 1},
+      {"two signatures", {Entry(100), Entry(64, 0x0100)}, true, 2},
+      {"length shorter than the header", {Entry(4)}, false, 0},
+      {"entries of 16 and 24 bytes", {Entry(16), Entry(24)}, true, 2},
+      {"unknown revision", {Entry(64, 0x0300)}, false, 0},
+      {"X.509 instead of PKCS #7", {Entry(64, 0x0200, 1)}, false, 0},
+  };
+  for (const auto& row : rows) {
+    Bytes table;
+    for (const Bytes& entry : row.entries) table.insert(table.end(), entry.begin(), entry.end());
+    Bytes file = Sealed(plus());
+    const uint32_t offset = static_cast<uint32_t>(file.size());
+    file.insert(file.end(), table.begin(), table.end());
+    pe::Put32(file, pe::CertificateEntryOffset(plus()), offset);
+    pe::Put32(file, pe::CertificateEntryOffset(plus()) + 4, static_cast<uint32_t>(table.size()));
+    MemorySource source(file);
+    PeLayout layout;
+    ASSERT_TRUE(ReadPeLayout(source, &layout).ok()) << row.name;
+    uint32_t count = 99;
+    SealOutcome outcome = CheckCertificateTable(source, layout, &count);
+    EXPECT_EQ(outcome.ok(), row.well_formed) << row.name << ": " << outcome.problem;
+    EXPECT_EQ(outcome.in_certificate_table, !row.well_formed) << row.name;
+    if (row.well_formed) {
+      EXPECT_EQ(count, row.count) << row.name;
+    }
+  }
+  // A length that runs past the end of the table.
+  Bytes file = Sealed(plus());
+  Bytes entry = Entry(64);
+  pe::Put32(entry, 0, 72);
+  const uint32_t offset = static_cast<uint32_t>(file.size());
+  file.insert(file.end(), entry.begin(), entry.end());
+  pe::Put32(file, pe::CertificateEntryOffset(plus()), offset);
+  pe::Put32(file, pe::CertificateEntryOffset(plus()) + 4, 64);
+  MemorySource source(file);
+  PeLayout layout;
+  ASSERT_TRUE(ReadPeLayout(source, &layout).ok());
+  uint32_t count = 0;
+  EXPECT_FALSE(CheckCertificateTable(source, layout, &count).ok());
 }
 
 // ---- any change to the covered bytes is found ----
@@ -389,7 +480,11 @@ TEST_P(SealTest, SealingPadsTheFileToAMultipleOf8) {
     EXPECT_LT(bytes.size() - before.size(), 8u);
     EXPECT_TRUE(
         std::all_of(bytes.begin() + before.size(), bytes.end(), [](uint8_t b) { return b == 0; }));
-    EXPECT_TRUE(std::equal(before.begin() + 0x3C, before.end(), bytes.begin() + 0x3C));
+    // Beyond the seal, only the CheckSum changes.
+    const size_t checksum = pe::CheckSumOffset();
+    EXPECT_TRUE(std::equal(before.begin() + 0x3C, before.begin() + checksum, bytes.begin() + 0x3C));
+    EXPECT_TRUE(
+        std::equal(before.begin() + checksum + 4, before.end(), bytes.begin() + checksum + 4));
     EXPECT_TRUE(Verify(bytes).ok()) << overlay;
   }
 }

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +69,16 @@ class SealToolTest : public ::testing::Test {
                 Quote(*dir_ + "/hello-" + arch + ".exe") + " " + Quote(*dir_ + "/hello.c"));
       ASSERT_EQ(compile.exit_code, 0) << compile.output;
     }
+    // A program carrying a 5000-byte resource COK/KVX, as a package carries its payload.
+    std::vector<char> payload(5000);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 31 + (i >> 7));
+    WriteFile(*dir_ + "/kvx.cok", payload);
+    std::ofstream(*dir_ + "/res.rc") << "KVX COK \"" << *dir_ << "/kvx.cok\"\n";
+    Outcome resources = Shell("x86_64-w64-mingw32-windres -O coff -o " + Quote(*dir_ + "/res.o") +
+                              " " + Quote(*dir_ + "/res.rc") + " && x86_64-w64-mingw32-gcc -s -o " +
+                              Quote(*dir_ + "/res.exe") + " " + Quote(*dir_ + "/hello.c") + " " +
+                              Quote(*dir_ + "/res.o"));
+    ASSERT_EQ(resources.exit_code, 0) << resources.output;
     Outcome key = Shell(
         "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Throwaway "
         "-keyout " +
@@ -191,6 +202,86 @@ TEST_F(SealToolTest, BadInputGetsAClearErrorAndStaysUnchanged) {
     Outcome verify = Tool("--verify " + Quote(path));
     EXPECT_EQ(verify.exit_code, input.exit_code) << input.name << ": " << verify.output;
   }
+}
+
+TEST_F(SealToolTest, ResourceIsComparedWithTheGivenFileByteForByte) {
+  std::vector<char> payload = ReadFile(Path("kvx.cok"));
+  std::vector<char> changed = payload;
+  changed[1000] ^= 0x40;
+  WriteFile(Path("changed.cok"), changed);
+  std::vector<char> longer = payload;
+  longer.push_back('x');
+  WriteFile(Path("longer.cok"), longer);
+  const struct {
+    const char* args;
+    int exit_code;
+    const char* words;
+  } rows[] = {
+      {"COK KVX kvx.cok", 0, "5000 bytes, identical to"},
+      {"cok kvx kvx.cok", 0, "identical to"},
+      {"COK KVX changed.cok", 1, "first at byte 1000"},
+      {"COK KVX longer.cok", 1, "it holds 5000 bytes, the file 5001"},
+      {"COK KVY kvx.cok", 1, "no resource COK/KVY"},
+      {"COK KVX missing.cok", 2, "cannot be read"},
+      {"COK KVX", 0, "5000 bytes at offset"},
+  };
+  for (const auto& row : rows) {
+    std::string args = row.args;
+    size_t file = args.find(".cok");
+    if (file != std::string::npos) {
+      size_t start = args.rfind(' ', file) + 1;
+      args = args.substr(0, start) + Quote(Path(args.substr(start)));
+    }
+    Outcome run = Tool("resource " + Quote(Path("res.exe")) + " " + args);
+    EXPECT_EQ(run.exit_code, row.exit_code) << row.args << ": " << run.output;
+    EXPECT_NE(run.output.find(row.words), std::string::npos) << row.args << ": " << run.output;
+  }
+  Outcome text = Tool("resource " + Quote(Path("kvx.cok")) + " COK KVX");
+  EXPECT_EQ(text.exit_code, 1) << text.output;
+}
+
+TEST_F(SealToolTest, VerifyNamesTheCheckThatFailed) {
+  std::string exe = Fresh("x86_64", "checks.exe");
+  ASSERT_EQ(Tool("seal " + Quote(exe)).exit_code, 0);
+  std::string signed_exe = Path("checks-signed.exe");
+  ASSERT_EQ(Sign(exe, signed_exe).exit_code, 0);
+  const std::vector<char> sealed = ReadFile(exe), signed_bytes = ReadFile(signed_exe);
+  const uint32_t pe =
+      static_cast<uint8_t>(sealed[0x3C]) | (static_cast<uint8_t>(sealed[0x3D]) << 8);
+  const size_t checksum = pe + 24 + 64;
+  const size_t certificate_entry = pe + 24 + 112 + 4 * 8;  // PE32+
+  uint32_t table = 0;
+  for (int i = 3; i >= 0; --i)
+    table = (table << 8) | static_cast<uint8_t>(signed_bytes[certificate_entry + i]);
+  const struct {
+    const char* name;
+    const std::vector<char>* base;
+    size_t offset;  // of the byte changed; 0 for none
+    int exit_code;
+    const char* words;
+  } rows[] = {
+      {"sealed", &sealed, 0, 0, "sealed, verified: PE32+ console, seal over"},
+      {"sealed and signed", &signed_bytes, 0, 0, "in 1 well-formed entry"},
+      {"CheckSum changed", &sealed, checksum, 1, "distorted: wrong CheckSum: the header says"},
+      {"seal changed", &sealed, 0x1C, 1, "distorted: seal mismatch"},
+      {"code changed", &sealed, sealed.size() / 2, 1, "distorted: seal mismatch"},
+      {"signature entry's revision changed", &signed_bytes, table + 5, 1,
+       "distorted: signature table malformed: a certificate entry has an unknown revision"},
+  };
+  for (const auto& row : rows) {
+    std::vector<char> bytes = *row.base;
+    if (row.offset != 0) bytes[row.offset] ^= 0x11;
+    WriteFile(Path("check.exe"), bytes);
+    Outcome run = Tool("--verify " + Quote(Path("check.exe")));
+    EXPECT_EQ(run.exit_code, row.exit_code) << row.name << ": " << run.output;
+    EXPECT_NE(run.output.find(row.words), std::string::npos) << row.name << ": " << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << row.name;
+  }
+  std::vector<char> blank = sealed;
+  std::fill(blank.begin() + 0x1C, blank.begin() + 0x3C, 0);
+  WriteFile(Path("check.exe"), blank);
+  Outcome run = Tool("--verify " + Quote(Path("check.exe")));
+  EXPECT_NE(run.output.find("distorted: no seal"), std::string::npos) << run.output;
 }
 
 TEST_F(SealToolTest, UsageErrorsExitWith2) {

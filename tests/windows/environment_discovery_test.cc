@@ -200,12 +200,15 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
     EXPECT_FALSE(discovered) << c.caption;
     EXPECT_EQ(g_installEnvironment.InstallDir, "") << "discovery stopped before the uninstall key";
     if (BoxesCanBeRead()) {
-      ASSERT_EQ(boxes.size(), 1u) << c.caption;
+      EXPECT_EQ(boxes.size(), 1u) << c.caption;
+      if (boxes.size() != 1) continue;
       EXPECT_EQ(boxes[0].text, c.text);
       EXPECT_EQ(boxes[0].caption, c.caption);
     }
   }
   g_startupSettings.RussianUI = false;
+  // Without an X display no box can be shown or read, so the texts above went unchecked.
+  if (!BoxesCanBeRead()) GTEST_SKIP() << "no X display: the report's text was not read";
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 // Makes the generated build inputs that are too large or too binary to keep in the tree:
 //   kestrane-assets payload OUT   the stand-in "cok" payload of the default package
 //   kestrane-assets icon OUT      the package icon
+//   kestrane-assets versioninfo VERSION ORIGINAL_FILENAME OUT
+//                                 the package's VERSIONINFO resource script
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "update/version_resource.h"
 
 namespace {
 
@@ -94,9 +100,46 @@ std::vector<unsigned char> MakeIcon() {
 
 }  // namespace
 
+// Writes the version resource script through a temporary file renamed over OUT, so that the
+// build never compiles half a script.
+int WriteVersionInfo(const char* version_text, const char* original_filename, const char* out) {
+  char* end = nullptr;
+  long version = std::strtol(version_text, &end, 10);
+  if (end == version_text || *end != '\0' || version < 1 || version > 65535) {
+    std::fprintf(stderr, "versioninfo: VERSION must be a number from 1 to 65535: %s\n",
+                 version_text);
+    return 2;
+  }
+  for (const char* c = original_filename; *c != '\0'; ++c) {
+    if (*c < 0x20 || *c > 0x7E) {
+      std::fprintf(stderr, "versioninfo: the file name must be printable ASCII: %s\n",
+                   original_filename);
+      return 2;
+    }
+  }
+  const std::string script =
+      kestrane::VersionInfoScript(static_cast<int>(version), original_filename);
+  const std::string temp = std::string(out) + ".tmp";
+  if (!WriteFile(temp.c_str(), std::vector<unsigned char>(script.begin(), script.end()))) {
+    std::remove(temp.c_str());
+    return 1;
+  }
+  if (std::rename(temp.c_str(), out) != 0) {
+    std::perror(out);
+    std::remove(temp.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "versioninfo") == 0) {
+    return WriteVersionInfo(argv[2], argv[3], argv[4]);
+  }
   if (argc != 3 || (std::strcmp(argv[1], "payload") != 0 && std::strcmp(argv[1], "icon") != 0)) {
-    std::fprintf(stderr, "usage: kestrane-assets payload|icon OUT\n");
+    std::fprintf(stderr,
+                 "usage: kestrane-assets payload|icon OUT\n"
+                 "       kestrane-assets versioninfo VERSION ORIGINAL_FILENAME OUT\n");
     return 2;
   }
   bool ok = std::strcmp(argv[1], "payload") == 0 ? WriteFile(argv[2], MakePayload())

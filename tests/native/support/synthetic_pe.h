@@ -1,6 +1,7 @@
 // Small PE32 / PE32+ files built byte by byte, for the seal tests and the fuzz seeds: a DOS
 // header with e_lfanew 0x80, a file header, an optional header with all 16 data-directory
-// entries, two sections and patterned section data. 1280 bytes in all.
+// entries, two sections and patterned section data. 1280 bytes in all; with a resource
+// section 1792.
 #pragma once
 
 #include <cstddef>
@@ -84,6 +85,56 @@ inline void AppendCertificate(std::vector<uint8_t>& bytes, bool plus, uint32_t s
   Put32(bytes, CertificateEntryOffset(plus), offset);
   Put32(bytes, CertificateEntryOffset(plus) + 4, size);
   Put32(bytes, CheckSumOffset(), Get32(bytes, CheckSumOffset()) ^ 0x5A5A0F0F);
+}
+
+// A third section, ".rsrc" at file offset 0x500 and address 0x3000, holding a resource
+// directory with one resource COK/KVX (language 0x409) whose bytes are `data` (at most 0x180),
+// as resource compilers lay it out. The offsets below are relative to the section's start.
+constexpr uint32_t kResourceSection = kFileSize, kResourceSectionSize = 0x200;
+constexpr uint32_t kResourceAddress = 0x3000;
+constexpr uint32_t kRootEntry = 0x10, kTypeDirectory = 0x18, kTypeEntry = 0x28;
+constexpr uint32_t kNameDirectory = 0x30, kLanguageEntry = 0x40, kDataEntry = 0x48;
+constexpr uint32_t kTypeString = 0x60, kNameString = 0x68, kResourceData = 0x80;
+
+inline uint32_t ResourceEntryOffset(bool plus) {
+  return kOptionalOffset + (plus ? 112 : 96) + 2 * 8;
+}
+
+inline std::vector<uint8_t> BuildWithResource(bool plus, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> bytes = Build(plus);
+  bytes.resize(kResourceSection + kResourceSectionSize, 0);
+  Put16(bytes, kPeOffset + 6, 3);
+  Put32(bytes, kOptionalOffset + 56, 0x4000);  // SizeOfImage
+  const size_t header = SectionTableOffset(plus) + 2 * 40;
+  const char name[] = ".rsrc";
+  for (size_t i = 0; i < 5; ++i) bytes[header + i] = static_cast<uint8_t>(name[i]);
+  Put32(bytes, header + 8, kResourceSectionSize);
+  Put32(bytes, header + 12, kResourceAddress);
+  Put32(bytes, header + 16, kResourceSectionSize);
+  Put32(bytes, header + 20, kResourceSection);
+  Put32(bytes, ResourceEntryOffset(plus), kResourceAddress);
+  Put32(bytes, ResourceEntryOffset(plus) + 4, kResourceData + static_cast<uint32_t>(data.size()));
+  const size_t base = kResourceSection;
+  constexpr uint32_t kHigh = 0x80000000u;
+  Put16(bytes, base + 12, 1);  // root: one named entry
+  Put32(bytes, base + kRootEntry, kHigh | kTypeString);
+  Put32(bytes, base + kRootEntry + 4, kHigh | kTypeDirectory);
+  Put16(bytes, base + kTypeDirectory + 12, 1);
+  Put32(bytes, base + kTypeEntry, kHigh | kNameString);
+  Put32(bytes, base + kTypeEntry + 4, kHigh | kNameDirectory);
+  Put16(bytes, base + kNameDirectory + 14, 1);  // one numbered (language) entry
+  Put32(bytes, base + kLanguageEntry, 0x409);
+  Put32(bytes, base + kLanguageEntry + 4, kDataEntry);
+  Put32(bytes, base + kDataEntry, kResourceAddress + kResourceData);
+  Put32(bytes, base + kDataEntry + 4, static_cast<uint32_t>(data.size()));
+  const char* strings[2] = {"COK", "KVX"};
+  const uint32_t at[2] = {kTypeString, kNameString};
+  for (int s = 0; s < 2; ++s) {
+    Put16(bytes, base + at[s], 3);
+    for (int i = 0; i < 3; ++i) Put16(bytes, base + at[s] + 2 + 2 * i, strings[s][i]);
+  }
+  for (size_t i = 0; i < data.size(); ++i) bytes[base + kResourceData + i] = data[i];
+  return bytes;
 }
 
 }  // namespace synthetic_pe
