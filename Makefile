@@ -42,13 +42,20 @@ win32 win64: assets
 	@echo "== $@: the package, the Windows-side tests and test programs ($(BUILD)/$@)"
 	@$(call configure_windows,$@) && cmake --build $(BUILD)/$@ -j $(JOBS) -- --no-print-directory
 
-# What scripts/demo.py runs: both x64 packages, the stand-in host, the robot and the helpers
-# of the Wine harness (tests/e2e/harness.py), and the start-up probe.
+# What scripts/demo.py runs: both packages, the stand-in host, the robot and the helpers of the
+# Wine harness (tests/e2e/harness.py), and the start-up probe; the shipped PE32 packages too
+# where the machine runs 32-bit code under wine32, for the demo runs those there.
 DEMO_TARGETS := KestraneUpdate KestraneUpdateGuarded Kestrane robot wintool keepalive startup_probe
+DEMO_TARGETS_PE32 := KestraneUpdate KestraneUpdateGuarded startup_probe bitness_probe
 demo-build: assets
 	@echo "== win64: the x64 packages, the stand-in host, the robot and the helpers ($(BUILD)/win64)"
 	@$(call configure_windows,win64) && \
 	  cmake --build $(BUILD)/win64 -j $(JOBS) --target $(DEMO_TARGETS) -- --no-print-directory
+	@if bash scripts/can-run-32bit.sh >/dev/null && [ -x /usr/lib/wine/wine ]; then \
+	  echo "== win32: the shipped PE32 packages ($(BUILD)/win32)"; \
+	  $(call configure_windows,win32) && cmake --build $(BUILD)/win32 -j $(JOBS) \
+	    --target $(DEMO_TARGETS_PE32) -- --no-print-directory; \
+	else echo "== win32: not built, this machine cannot run the shipped PE32 package"; fi
 
 fuzz-build: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DKESTRANE_FUZZ=ON >/dev/null

@@ -27,9 +27,10 @@ from update_support import (FINISH_QUESTION, HOST_FOLDER, INSTALL_QUESTION, LOCA
                             folder_size_kib, install_sample, shown)
 
 DEMO_DIR = harness.BUILD / 'demo'
+# The packages the demo runs: the shipped PE32 ones where this machine runs 32-bit Windows
+# programs, their x64 twins otherwise (choose_packages). Every run below takes its package
+# from these names.
 STARTUP_PROBE = harness.WIN64 / 'startup_probe.exe'
-# The packages the demo runs: the x64 twins of the shipped PE32 package, which this machine's
-# kernel cannot run. Every run below takes its package from these two names.
 PACKAGE = harness.WIN64 / 'KestraneUpdate.exe'
 GUARDED_PACKAGE = harness.WIN64 / 'KestraneUpdateGuarded.exe'
 # The version of the kvx.cok already installed before the guarded package runs: newer than
@@ -217,11 +218,29 @@ def print_table():
         print('  ' + '  '.join(cell.ljust(width[i]) for i, cell in enumerate(row)).rstrip())
 
 
-def main():
+def choose_packages(env):
+    """Puts the shipped PE32 packages under the demo where this machine runs them, and says
+    which ran and why."""
+    global PACKAGE, GUARDED_PACKAGE, STARTUP_PROBE
+    pe32, why = env.pe32_support()
+    build = harness.TARGETS['x86' if pe32 else 'x64']
+    PACKAGE = build.build / 'KestraneUpdate.exe'
+    GUARDED_PACKAGE = build.build / 'KestraneUpdateGuarded.exe'
+    STARTUP_PROBE = build.build / 'startup_probe.exe'
+    heading('The packages')
+    if pe32:
+        print(f'  the shipped {build.pe_kind} packages, {harness.rel(PACKAGE)} and '
+              f'{GUARDED_PACKAGE.name}, each run as {build.process}')
+    else:
+        print(f'  the x64 twins {harness.rel(PACKAGE)} and {GUARDED_PACKAGE.name} ({build.pe_kind}):'
+              f' the shipped PE32 package cannot run here, {why}')
+    done.append(('packages', f'{build.pe_kind}: {harness.rel(PACKAGE)}', ''))
     for needed in (PACKAGE, GUARDED_PACKAGE, PAYLOAD):
         if not needed.exists():
-            print(f'demo: {needed} is missing; run make demo (it builds first)')
-            return 1
+            raise DemoFailed(f'{needed} is missing; run make demo (it builds first)')
+
+
+def main():
     DEMO_DIR.mkdir(parents=True, exist_ok=True)
     for old in DEMO_DIR.glob('box-*.png'):  # where earlier demos put their pictures
         old.unlink()
@@ -229,6 +248,7 @@ def main():
         with harness.WineEnv() as env:
             env.reset()
             try:
+                choose_packages(env)
                 show_startup_facts(env)
                 quiet_run(env)
                 for language in ('ru', 'en'):
