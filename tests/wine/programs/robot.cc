@@ -383,8 +383,9 @@ int Differs(uint32_t a, uint32_t b) {
 }
 
 // Names the system icon the box shows: the icon handle belongs to the box's process, so its
-// pixels on the screen are compared with the system icons drawn here. Waits up to 600 ms for
-// the box to paint; "unknown" when none matches by then.
+// pixels on the screen are compared with the system icons drawn here. Waits up to 5 s for
+// the box to paint (a loaded or emulated machine paints late); "unknown" when none matches
+// by then.
 const char* IconName(HWND box) {
   HWND control = GetDlgItem(box, kIconControlId);
   if (!control || !IsWindowVisible(control)) return "none";
@@ -397,7 +398,7 @@ const char* IconName(HWND box) {
                          {32515, "warning"},
                          {32516, "information"}};
   int width = GetSystemMetrics(SM_CXICON), height = GetSystemMetrics(SM_CYICON);
-  ULONGLONG deadline = GetTickCount64() + 600;
+  ULONGLONG deadline = GetTickCount64() + 5000;
   for (;;) {
     RECT r;
     std::vector<uint32_t> seen;
