@@ -65,7 +65,8 @@ bool ExtractPayload(const std::string& resource_name, const std::string& resourc
     outcome = GuardedOutcome::kFailed;
   }
   if (outcome == GuardedOutcome::kFailed) {
-    ReportError("Can't install file " + target, "Не удается установить файл " + target);
+    const MessageText path = MessageText::System(target);
+    ReportError("Can't install file " + path, "Не удается установить файл " + path);
   }
   return outcome == GuardedOutcome::kWritten;
 }

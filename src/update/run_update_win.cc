@@ -82,8 +82,8 @@ UpdateOutcome RunUpdate() {
   }
 
   const bool russian = g_startupSettings.RussianUI;
-  if (!quiet &&
-      !AskQuestion(InstallQuestionText(info, russian), InstallQuestionCaption(russian), russian)) {
+  if (!quiet && !AskQuestion(MessageText::Program(InstallQuestionText(info, russian)),
+                             InstallQuestionCaption(russian), russian)) {
     return UpdateOutcome::kDeclined;
   }
 
@@ -96,7 +96,8 @@ UpdateOutcome RunUpdate() {
 
   if (quiet) {
     if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise();
-  } else if (AskQuestionInLanguage(FinishQuestionText(info), info.TitleEnglish, kRussianLanguage)) {
+  } else if (AskQuestionInLanguage(MessageText::Program(FinishQuestionText(info)),
+                                   MessageText::Program(info.TitleEnglish), kRussianLanguage)) {
     StartHostAndRaise();
   }
   return written ? UpdateOutcome::kInstalled : UpdateOutcome::kPayloadNotWritten;

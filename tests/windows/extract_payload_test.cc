@@ -60,11 +60,11 @@ class PayloadExtraction : public testing::Test {
     if (!BoxesCanBeRead()) return;
     ASSERT_EQ(outcome.boxes.size(), 1u);
     if (g_startupSettings.RussianUI) {
-      EXPECT_EQ(outcome.boxes[0].text, "Не удается установить файл " + target);
-      EXPECT_EQ(outcome.boxes[0].caption, "Проверка");
+      EXPECT_EQ(outcome.boxes[0].text, L"Не удается установить файл " + FromAnsi(target));
+      EXPECT_EQ(outcome.boxes[0].caption, L"Проверка");
     } else {
-      EXPECT_EQ(outcome.boxes[0].text, "Can't install file " + target);
-      EXPECT_EQ(outcome.boxes[0].caption, "Payload test");
+      EXPECT_EQ(outcome.boxes[0].text, L"Can't install file " + FromAnsi(target));
+      EXPECT_EQ(outcome.boxes[0].caption, L"Payload test");
     }
   }
 
