@@ -1,6 +1,6 @@
-"""The package on systems unlike the test prefix's defaults: its Russian texts on an English
-system, read as the user reads them (the boxes' Unicode texts) and pictured under
-build/screenshots/locales/."""
+"""The package on systems unlike the test prefix's defaults: started from a folder whose name
+the ANSI code page cannot hold, and its Russian texts on an English system, read as the user
+reads them (the boxes' Unicode texts) and pictured under build/screenshots/locales/."""
 
 import shutil
 from pathlib import Path
@@ -22,6 +22,19 @@ def copy_package_to(env, folder_win):
     copy = folder / PACKAGE.name
     shutil.copyfile(PACKAGE, copy)
     return folder_win + '\\' + PACKAGE.name
+
+
+def test_a_package_in_a_cyrillic_folder_installs_on_an_english_system(env):
+    # The ANSI path of the package has "?" for the Cyrillic letters on code page 1252; the
+    # package must still find and check its own file.
+    for args, answers in ((['modest'], []), ([], ['yes', 'no'])):
+        env.reset()
+        folder = install_sample(env)
+        package = copy_package_to(env, DOWNLOADS)
+        r = run_update(env, args=args, language='en', answers=answers, exe=package)
+        assert_boxes(r, [] if args else [question(INSTALL_QUESTION['en']), question(FINISH_QUESTION)])
+        assert r.exit_code == 0, (args, r)
+        assert_updated(env, folder)
 
 
 def test_both_questions_read_as_written_on_english_and_russian_systems(env):
