@@ -134,9 +134,9 @@ def test_an_error_in_the_start_up_step_ends_through_the_application_error_box(en
         env.reg_set(key, name, original[0], original[1])
     r.check()
     assert [b.unicode_caption for b in r.boxes] == ['Application Error'], r.boxes
+    text = r.boxes[0].unicode_text
     assert re.fullmatch(r"Exception RegistryError in module KestraneUpdate\.exe at [0-9A-Fa-f]+\."
-                        r"\r\nInvalid data type for 'ProductName'\.\r\n", r.boxes[0].unicode_text), \
-        repr(r.boxes[0].unicode_text)
+                        r"\r\nInvalid data type for 'ProductName'\.\r\n", text), repr(text)
     assert r.exit_code == 1
     assert_nothing_changed(env, folder)
 

@@ -32,7 +32,8 @@ def test_a_package_in_a_cyrillic_folder_installs_on_an_english_system(env):
         folder = install_sample(env)
         package = copy_package_to(env, DOWNLOADS)
         r = run_update(env, args=args, language='en', answers=answers, exe=package)
-        assert_boxes(r, [] if args else [question(INSTALL_QUESTION['en']), question(FINISH_QUESTION)])
+        asked = [question(INSTALL_QUESTION['en']), question(FINISH_QUESTION)]
+        assert_boxes(r, [] if args else asked)
         assert r.exit_code == 0, (args, r)
         assert_updated(env, folder)
 
