@@ -1,0 +1,49 @@
+"""What the quiet update meets beside the file it writes: leftovers and links at its
+temporary name "~kvx.cok"."""
+
+import os
+from pathlib import Path
+
+from update_support import (HOST_FOLDER, OLD_COK_VERSION, TITLE, assert_boxes, assert_updated,
+                            cant_install, cok_version, error, install_sample, run_update)
+
+READ_ONLY, HIDDEN = 0x1, 0x2
+TARGET = HOST_FOLDER + r'\kvx.cok'
+TEMPORARY = HOST_FOLDER + r'\~kvx.cok'
+
+
+def attributes(env, path_win):
+    r = env.wintool(['attributes', path_win.encode().hex()])[0]
+    assert r['error'] == 0, r
+    return r['attributes']
+
+
+def test_a_read_only_hidden_leftover_at_the_temporary_name_is_replaced(env):
+    folder = install_sample(env)
+    (folder / '~kvx.cok').write_bytes(b'left by a run that was killed')
+    made = env.wintool(['set-attributes', TEMPORARY.encode().hex(), str(READ_ONLY | HIDDEN)])[0]
+    assert made['ok'], made
+    assert attributes(env, TEMPORARY) & (READ_ONLY | HIDDEN) == READ_ONLY | HIDDEN
+    r = run_update(env, args=['modest'])
+    assert_boxes(r, [])
+    assert r.exit_code == 0, r
+    assert_updated(env, folder)
+    assert not (folder / '~kvx.cok').exists()
+    # The installed file takes nothing over from the leftover: the next update can replace it.
+    assert attributes(env, TARGET) & (READ_ONLY | HIDDEN) == 0, attributes(env, TARGET)
+
+
+def test_a_link_at_the_temporary_name_is_neither_followed_nor_removed(env):
+    folder = install_sample(env)
+    victim = Path(env.tmp) / 'outside-victim.bin'
+    victim.write_bytes(b'a file outside the install folder')
+    env.cleanup_path(victim)
+    link = folder / '~kvx.cok'
+    link.symlink_to(victim)
+    r = run_update(env, args=['modest'], answers=['ok'])
+    assert_boxes(r, [error((TITLE['en'], cant_install('en', TARGET)))])
+    assert r.exit_code == 8, r
+    assert victim.read_bytes() == b'a file outside the install folder', 'written through it'
+    assert link.is_symlink() and os.readlink(link) == str(victim), 'the link was removed'
+    assert cok_version(folder / 'kvx.cok') == OLD_COK_VERSION, 'kvx.cok was replaced'
+    assert not (folder / 'kvx.cok').is_symlink()
