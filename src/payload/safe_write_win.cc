@@ -118,6 +118,14 @@ bool ClearLeftover(const std::string& path) {
   return RemoveThroughHandle(entry, path);
 }
 
+// Returns true when opening target for deletion is refused because someone holds it open.
+bool DeleteRefusedForSharing(const std::string& target) {
+  ScopedHandle probe(CreateFileA(target.c_str(), DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
 bool WriteAllBytes(HANDLE file, const void* bytes, size_t size) {
@@ -155,8 +163,20 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return false;
   }
-  return MoveFileExA(source.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  const DWORD start = GetTickCount();
+  // The count bounds the loop should the clock stand still.
+  for (uint32_t polls = 0; polls <= kReplaceRetryMillis / kReplacePollMillis; ++polls) {
+    if (MoveFileExA(source.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (!MeansHeldByAnotherProcess(error, DeleteRefusedForSharing(target))) return false;
+    // Unsigned subtraction stays right across the tick count's wrap.
+    if (GetTickCount() - start + kReplacePollMillis > kReplaceRetryMillis) return false;
+    Sleep(kReplacePollMillis);
+  }
+  return false;
 }
 
 bool WriteFileReplacing(const void* bytes, size_t size, const std::string& target) {

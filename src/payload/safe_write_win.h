@@ -21,9 +21,11 @@ bool WriteAllBytes(HANDLE file, const void* bytes, size_t size);
 // attributes; on failure a file this call created is removed again.
 bool WriteTemporaryFile(const void* bytes, size_t size, const std::string& path);
 
-// Moves source over target in one step, replacing target when it exists. Returns false when
-// the move fails (target held open, read-only, on another volume) or target is a read-only
-// file; both files are then as they were.
+// Moves source over target in one step, replacing target when it exists. While another
+// process holds target (a host that is quitting), the move is tried again for up to
+// kReplaceRetryMillis in all. Returns false when the move fails for good (target held past
+// that time, read-only, on another volume) or target is a read-only file; both files are then
+// as they were.
 bool ReplaceFileWith(const std::string& source, const std::string& target);
 
 // Writes bytes to MakeTempName(target) (WriteTemporaryFile) and moves that file over target.

@@ -31,4 +31,16 @@ bool IsEntryOfFolder(const std::u16string& entry, const std::u16string& folder,
   return SameIgnoringAsciiCase(entry, name_at, name);
 }
 
+bool MeansHeldByAnotherProcess(uint32_t replace_error, bool delete_refused_for_sharing) {
+  switch (replace_error) {
+    case kErrorSharingViolation:
+    case kErrorLockViolation:
+      return true;
+    case kErrorAccessDenied:
+      return delete_refused_for_sharing;
+    default:
+      return false;
+  }
+}
+
 }  // namespace kestrane

@@ -1,5 +1,6 @@
 // The decisions of the payload writer that depend only on what it found: whether what sits at
-// the temporary name beside the target may be removed.
+// the temporary name beside the target may be removed, and whether a failed replace of the
+// target is worth waiting for.
 #pragma once
 
 #include <cstdint>
@@ -32,5 +33,21 @@ bool IsLeftoverOfOurs(const TemporaryNameEntry& entry);
 // the name, letters A to Z compared without regard to case as the file system does.
 bool IsEntryOfFolder(const std::u16string& entry, const std::u16string& folder,
                      const std::u16string& name);
+
+// Win32 error codes the replace meets.
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorLockViolation = 33;
+
+// Returns true when a failed replace of the target means that another process holds the
+// target, which a process that is quitting lets go of: Windows reports a sharing or lock
+// violation; Wine reports "access denied" for a target that is open anywhere, which then
+// counts only when opening the target for deletion is refused for sharing (a read-only or
+// protected target is refused in other ways and is not waited for).
+bool MeansHeldByAnotherProcess(uint32_t replace_error, bool delete_refused_for_sharing);
+
+// The replace of a held target is tried again for at most this long in all, every poll.
+constexpr uint32_t kReplaceRetryMillis = 10000;
+constexpr uint32_t kReplacePollMillis = 200;
 
 }  // namespace kestrane

@@ -1,5 +1,6 @@
 """What the quiet update meets beside the file it writes: leftovers and links at its
-temporary name "~kvx.cok"."""
+temporary name "~kvx.cok", and a running host that holds kvx.cok while it quits (or never
+lets go)."""
 
 import os
 from pathlib import Path
@@ -10,6 +11,7 @@ from update_support import (HOST_FOLDER, OLD_COK_VERSION, TITLE, assert_boxes, a
 READ_ONLY, HIDDEN = 0x1, 0x2
 TARGET = HOST_FOLDER + r'\kvx.cok'
 TEMPORARY = HOST_FOLDER + r'\~kvx.cok'
+REPLACE_RETRY_S = 10
 
 
 def attributes(env, path_win):
@@ -47,3 +49,31 @@ def test_a_link_at_the_temporary_name_is_neither_followed_nor_removed(env):
     assert link.is_symlink() and os.readlink(link) == str(victim), 'the link was removed'
     assert cok_version(folder / 'kvx.cok') == OLD_COK_VERSION, 'kvx.cok was replaced'
     assert not (folder / 'kvx.cok').is_symlink()
+
+
+def start_holding_host(env, config):
+    folder = install_sample(env, config=dict(config, hold_file='kvx.cok'))
+    env.start_host(HOST_FOLDER)
+    assert env.wait_host_event(folder, 'file_held', timeout=10) is not None, env.host_log(folder)
+    return folder
+
+
+def test_a_host_that_quits_a_second_after_being_asked_lets_the_quiet_run_install(env):
+    folder = start_holding_host(env, {'quit_delay_ms': 1000})
+    r = run_update(env, args=['modest'])
+    assert_boxes(r, [])
+    assert r.exit_code == 0, r
+    assert env.host_events(folder, 'WM_QUIT'), env.host_log(folder)
+    assert_updated(env, folder)
+    assert not (folder / '~kvx.cok').exists()
+
+
+def test_a_host_that_never_lets_go_is_reported_after_the_wait(env):
+    folder = start_holding_host(env, {'quit': 'ignore'})
+    r = run_update(env, args=['modest'], answers=['ok'])
+    assert_boxes(r, [error((TITLE['en'], cant_install('en', TARGET)))])
+    assert r.exit_code == 8, r
+    # The report comes once the replace has been retried for its whole time.
+    assert r.boxes[0].t_ms >= (REPLACE_RETRY_S - 0.5) * 1000, r.boxes[0].t_ms
+    assert cok_version(folder / 'kvx.cok') == OLD_COK_VERSION
+    assert sorted(p.name for p in folder.glob('*kvx*')) == ['kvx.cok'], 'a file was left'

@@ -57,5 +57,25 @@ TEST(TemporaryName, TheEntryIsTheNameInItsFolder) {
   EXPECT_FALSE(IsEntryOfFolder(u"C:\\\u0418\\~\u0410.cok", u"C:\\\u0418", u"~\u0430.cok"));
 }
 
+TEST(ReplaceRetry, OnlyATargetHeldByAnotherProcessIsWaitedFor) {
+  const struct {
+    uint32_t error;
+    bool delete_refused_for_sharing;
+    bool held;
+  } cases[] = {
+      {kErrorSharingViolation, false, true},  // Windows: open without delete sharing
+      {kErrorLockViolation, false, true},
+      {kErrorAccessDenied, true, true},    // Wine: any open target
+      {kErrorAccessDenied, false, false},  // protected, read-only, a running image
+      {2, true, false},                    // the source vanished
+      {17, false, false},                  // another volume
+      {112, false, false},                 // disk full
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MeansHeldByAnotherProcess(c.error, c.delete_refused_for_sharing), c.held)
+        << c.error << " " << c.delete_refused_for_sharing;
+  }
+}
+
 }  // namespace
 }  // namespace kestrane

@@ -209,6 +209,29 @@ TEST_F(PayloadExtraction, TargetHeldOpenKeepsItsOldBytesAndIsReported) {
   EXPECT_EQ(Contents(target_), kOldBytes) << "old bytes also after the host lets go";
 }
 
+DWORD WINAPI CloseAfterASecond(void* handle) {
+  Sleep(1000);
+  CloseHandle(static_cast<HANDLE>(handle));
+  return 0;
+}
+
+// A host that is quitting lets go of its file a moment after the write began.
+TEST_F(PayloadExtraction, TargetReleasedWithinTheWaitIsReplaced) {
+  ASSERT_TRUE(WriteBytes(target_, kOldBytes));
+  HANDLE held = CreateFileA(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  HANDLE closer = CreateThread(nullptr, 0, CloseAfterASecond, held, 0, nullptr);
+  ASSERT_NE(closer, nullptr);
+  const Outcome outcome = Extract("kvx", target_);
+  EXPECT_EQ(WaitForSingleObject(closer, 15000), WAIT_OBJECT_0);
+  CloseHandle(closer);
+  EXPECT_TRUE(outcome.written);
+  EXPECT_TRUE(outcome.boxes.empty());
+  EXPECT_EQ(Contents(target_), payload_);
+  EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
+}
+
 TEST_F(PayloadExtraction, ReadOnlyTargetKeepsItsOldBytesAndIsReported) {
   ASSERT_TRUE(WriteBytes(target_, kOldBytes));
   ASSERT_TRUE(SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_READONLY));
