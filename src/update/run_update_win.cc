@@ -2,6 +2,7 @@
 
 #include "environment/install_environment.h"
 #include "payload/extract_payload.h"
+#include "startup/install_lock_win.h"
 #include "startup/messages.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
@@ -39,6 +40,9 @@ class KeyCloser {
 // cannot be opened or written makes WriteInteger throw; nothing here catches that, so the
 // top-level handler ends the process.
 void RefreshInstalledSize(const InstallEnvironment& environment, const PackageInfo& info) {
+  // Measured and recorded while no other run writes, so that the last run to record the size
+  // measured the folder after every write. A wait that runs out records the size all the same.
+  InstallLock lock;
   RegistryHandle& registry = *g_startupSettings.Registry;
   registry.SetRoot(HKEY_LOCAL_MACHINE);
   KeyCloser closer(registry);

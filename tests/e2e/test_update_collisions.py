@@ -1,13 +1,16 @@
-"""What the quiet update meets beside the file it writes: leftovers and links at its
-temporary name "~kvx.cok", and a running host that holds kvx.cok while it quits (or never
-lets go)."""
+"""What the quiet update meets beside the file it writes: another run started at the same
+moment, leftovers and links at its temporary name "~kvx.cok", and a running host that holds
+kvx.cok while it quits (or never lets go)."""
 
 import os
 from pathlib import Path
 
-from update_support import (HOST_FOLDER, OLD_COK_VERSION, TITLE, assert_boxes, assert_updated,
-                            cant_install, cok_version, error, install_sample, run_update)
+from update_support import (HOST_FOLDER, OLD_COK_VERSION, PACKAGE, TITLE, assert_boxes,
+                            assert_updated, cant_install, cok_version, error, estimated_size,
+                            folder_size_kib, install_sample, payload_installed, run_update)
 
+# make test runs this many rounds of two runs started together; KESTRANE_TWIN_ROUNDS changes it.
+TWIN_ROUNDS = int(os.environ.get('KESTRANE_TWIN_ROUNDS', '20'))
 READ_ONLY, HIDDEN = 0x1, 0x2
 TARGET = HOST_FOLDER + r'\kvx.cok'
 TEMPORARY = HOST_FOLDER + r'\~kvx.cok'
@@ -18,6 +21,22 @@ def attributes(env, path_win):
     r = env.wintool(['attributes', path_win.encode().hex()])[0]
     assert r['error'] == 0, r
     return r['attributes']
+
+
+def test_two_runs_started_together_both_install(env):
+    # start_together creates both runs suspended and lets them go at once; the robot answers
+    # (and reports) any box either of them shows.
+    for round_ in range(TWIN_ROUNDS):
+        env.reset()
+        folder = install_sample(env)
+        r = env.run(env.program('start_together'), ['2', env.win_path(PACKAGE), 'modest'],
+                    output=True, timeout=60)
+        assert_boxes(r, [])
+        assert r.exit_code == 0 and r.output.split() == ['exit=0', 'exit=0'], (round_, r.output)
+        assert payload_installed(folder), round_
+        assert sorted(p.name for p in folder.iterdir() if p.name.startswith('~')) == [], round_
+        # The run that recorded last measured the folder after both writes.
+        assert estimated_size(env) == ('REG_DWORD', folder_size_kib(folder)), round_
 
 
 def test_a_read_only_hidden_leftover_at_the_temporary_name_is_replaced(env):
