@@ -135,13 +135,12 @@ class Box:
         self.caption = self.caption_bytes.decode(codepage, errors='replace')
         self.text = self.text_bytes.decode(codepage, errors='replace')
         # What the user sees: the box's wide texts.
-        self.unicode_caption = bytes.fromhex(record['caption_w_hex']).decode('utf-16-le', 'replace')
-        self.unicode_text = bytes.fromhex(record['text_w_hex']).decode('utf-16-le', 'replace')
+        wide = lambda field: bytes.fromhex(field).decode('utf-16-le', 'replace')
+        self.unicode_caption = wide(record['caption_w_hex'])
+        self.unicode_text = wide(record['text_w_hex'])
         self.buttons = [(b['id'], bytes.fromhex(b['text_hex']).decode(codepage, 'replace'))
                         for b in record['buttons']]
-        self.unicode_buttons = [
-            (b['id'], bytes.fromhex(b['text_w_hex']).decode('utf-16-le', 'replace'))
-            for b in record['buttons']]
+        self.unicode_buttons = [(b['id'], wide(b['text_w_hex'])) for b in record['buttons']]
         self.button_ids = [b[0] for b in self.buttons]
         self.answer = record['answer']
         self.answer_id = record['answer_id']
