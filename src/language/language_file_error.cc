@@ -6,8 +6,9 @@
 namespace kestrane {
 
 void ReportLanguageFileError(const std::string& file_name) {
-  ReportError("Can't handle the language support file " + file_name,
-              "Не удаётся работать с файлом языковой поддержки " + file_name);
+  const MessageText name = MessageText::System(file_name);
+  ReportError("Can't handle the language support file " + name,
+              "Не удаётся работать с файлом языковой поддержки " + name);
 }
 
 }  // namespace kestrane

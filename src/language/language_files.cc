@@ -104,7 +104,12 @@ Lookup LookUpOpenKey(const std::string& key) {
     return Failed();
   }
   if (!lookup.text.empty()) return lookup;
-  return state.KeepFolderFileOpen ? LookUpFolderKeyLines(key, false) : LookUpFolderKey(key);
+  Lookup fallback =
+      state.KeepFolderFileOpen ? LookUpFolderKeyLines(key, false) : LookUpFolderKey(key);
+  // A failed fallback has been reported and left KeepFolderFileOpen as it was; the open file
+  // is still positioned after the value line, so a block lookup goes on reading from there.
+  fallback.failed = false;
+  return fallback;
 }
 
 Lookup LookUpOpenKeyLines(const std::string& key, bool skip_first_line) {

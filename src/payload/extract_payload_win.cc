@@ -5,6 +5,7 @@
 #include "payload/extract_payload.h"
 #include "payload/guarded_write.h"
 #include "payload/safe_write_win.h"
+#include "startup/install_lock_win.h"
 #include "startup/messages.h"
 
 namespace kestrane {
@@ -58,14 +59,22 @@ GuardedOutcome WritePayload(const std::string& resource_name, const std::string&
 bool ExtractPayload(const std::string& resource_name, const std::string& resource_type,
                     const std::string& target, bool guarded) {
   GuardedOutcome outcome = GuardedOutcome::kFailed;
-  try {
-    outcome = WritePayload(resource_name, resource_type, target, guarded);
-  } catch (...) {
-    // The one place where every failure of the write turns into the user's message.
-    outcome = GuardedOutcome::kFailed;
+  {
+    // Another run writing the same file meanwhile would collide at its temporary name. The
+    // lock is let go before the report, so that no run waits on a box left open.
+    InstallLock lock;
+    if (lock.state() != InstallLock::State::kTimedOut) {
+      try {
+        outcome = WritePayload(resource_name, resource_type, target, guarded);
+      } catch (...) {
+        // The one place where every failure of the write turns into the user's message.
+        outcome = GuardedOutcome::kFailed;
+      }
+    }
   }
   if (outcome == GuardedOutcome::kFailed) {
-    ReportError("Can't install file " + target, "Не удается установить файл " + target);
+    const MessageText path = MessageText::System(target);
+    ReportError("Can't install file " + path, "Не удается установить файл " + path);
   }
   return outcome == GuardedOutcome::kWritten;
 }

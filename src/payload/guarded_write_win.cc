@@ -18,19 +18,24 @@ namespace {
 enum class NewFileOutcome { kWritten, kAlreadyExists, kFailed };
 
 // The new file written beside the target; removed when it goes out of scope unless it has
-// been moved into place, so that no failure or "no" leaves it behind.
+// been moved into place, so that no failure or "no" leaves it behind. Only a file this run
+// wrote is ever removed: whatever stopped the write at that name is left alone.
 class TemporaryCopy {
  public:
-  explicit TemporaryCopy(std::string path) : path_(std::move(path)) {}
+  // Writes the copy (WriteTemporaryFile); written() tells whether it is there.
+  TemporaryCopy(const void* bytes, size_t size, std::string path) {
+    if (WriteTemporaryFile(bytes, size, path)) path_ = std::move(path);
+  }
   ~TemporaryCopy() { Remove(); }
   TemporaryCopy(const TemporaryCopy&) = delete;
   TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+  bool written() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
   // The file is the target now; nothing to remove.
   void MovedIntoPlace() { path_.clear(); }
   void Remove() {
     // A copy that cannot be removed is left behind: the target is intact either way, and the
-    // next write to this name truncates it.
+    // next write to this name removes it first.
     if (!path_.empty()) DeleteFileA(path_.c_str());
     path_.clear();
   }
@@ -96,8 +101,8 @@ GuardedOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
                                const std::string& target) {
   if (!ComparesVersions(kind, target)) return Outcome(WriteFileReplacing(bytes, size, target));
 
-  TemporaryCopy copy(MakeTempName(target));
-  if (!WriteWholeFile(bytes, size, copy.path())) return GuardedOutcome::kFailed;
+  TemporaryCopy copy(bytes, size, MakeTempName(target));
+  if (!copy.written()) return GuardedOutcome::kFailed;
   // Both versions come from disk, the new one from the copy just written.
   const FileVersion new_version = ReadVersion(kind, copy.path());
   const FileVersion existing = ReadVersion(kind, target);

@@ -1,6 +1,7 @@
 #include "payload/older_version.h"
 
 #include "language/language_files.h"
+#include "language/placeholders.h"
 #include "payload/version_compare.h"
 #include "startup/messages.h"
 #include "startup/startup_settings.h"
@@ -48,18 +49,23 @@ std::string VersionForQuestion(VersionKind kind, const FileVersion& version) {
 OlderQuestion BuiltInOlderQuestion(bool russian, const std::string& target,
                                    const std::string& existing_version,
                                    const std::string& new_version) {
+  const MessageText path = MessageText::System(target);
   if (russian) {
-    return {"Резонный вопрос", "Устанавливаемый файл " + target + "\r\n" +
-                                   "более старой версии, чем уже установленный.\r\n\r\n" +
-                                   "Действительно ли Вы хотите заменить уже имеющийся\r\n" +
-                                   "файл версии " + existing_version + " на более старый версии " +
-                                   new_version + "?"};
+    return {"Резонный вопрос",
+            "Устанавливаемый файл " + path +
+                MessageText::Program("\r\nболее старой версии, чем уже установленный.\r\n\r\n"
+                                     "Действительно ли Вы хотите заменить уже имеющийся\r\n"
+                                     "файл версии " +
+                                     existing_version + " на более старый версии " + new_version +
+                                     "?")};
   }
-  return {"Sound question", target + " file installing is of older version\r\n" +
-                                "than the same already installed.\r\n\r\n" +
-                                "Do you really want to replace existing\r\n" + "new file version " +
-                                existing_version + " with an older file version " + new_version +
-                                "?"};
+  return {"Sound question",
+          path + MessageText::Program(" file installing is of older version\r\n"
+                                      "than the same already installed.\r\n\r\n"
+                                      "Do you really want to replace existing\r\n"
+                                      "new file version " +
+                                      existing_version + " with an older file version " +
+                                      new_version + "?")};
 }
 
 bool AskToReplaceWithOlder(const std::string& target, const std::string& existing_version,
@@ -72,9 +78,12 @@ bool AskToReplaceWithOlder(const std::string& target, const std::string& existin
     return AskQuestion(question.text, question.caption, russian);
   }
   // The language files' text names only the target; the versions are not offered to it.
-  const std::string caption = ReadOpenLanguageKey("soundquest");
-  const std::string text = LanguageText("olderfilever", {target}, false);
+  // Filled as LanguageText fills it, with the path kept apart from the file's own text.
   const auto language_id = static_cast<uint16_t>(g_languageSupport.CurrentLanguageId & 0xFFFF);
+  const MessageText caption = MessageText::Language(ReadOpenLanguageKey("soundquest"), language_id);
+  const MessageText text = FillPlaceholders(
+      MessageText::Language(ReadOpenLanguageKeyLines("olderfilever", false), language_id),
+      {MessageText::System(target)});
   return AskQuestionInLanguage(text, caption, language_id);
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "startup/message_text.h"
+
 namespace kestrane {
 
 // The kinds of file whose versions are compared, by resource type (also the extension).
@@ -44,12 +46,12 @@ bool IsOlderFile(VersionKind kind, const FileVersion& new_version, const FileVer
 std::string VersionForQuestion(VersionKind kind, const FileVersion& version);
 
 struct OlderQuestion {
-  std::string caption;
-  std::string text;
+  MessageText caption;
+  MessageText text;
 };
 
 // Returns the built-in question, in Russian (code page 1251) or English, naming the target
-// path, the existing file's version and the new file's version.
+// path (as Windows gave it) and the existing file's and the new file's versions.
 OlderQuestion BuiltInOlderQuestion(bool russian, const std::string& target,
                                    const std::string& existing_version,
                                    const std::string& new_version);
@@ -58,8 +60,9 @@ OlderQuestion BuiltInOlderQuestion(bool russian, const std::string& target,
 // no language is chosen (CurrentLanguageIndex below 0) the built-in question of the interface
 // language is asked; otherwise the caption is the language files' "soundquest" and the text
 // their "olderfilever" with %1 the target path (%2 to %4 get empty texts), asked in the
-// chosen language (low 16 bits of CurrentLanguageId). A language file that cannot be read is
-// reported by the lookup, and the question is then asked with what it gave.
+// chosen language (low 16 bits of CurrentLanguageId), its texts read in that language's code
+// page. A language file that cannot be read is reported by the lookup, and the question is
+// then asked with what it gave.
 bool AskToReplaceWithOlder(const std::string& target, const std::string& existing_version,
                            const std::string& new_version);
 

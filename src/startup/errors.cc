@@ -4,13 +4,13 @@
 
 namespace kestrane {
 
-std::string TopLevelErrorText(const std::string& kind, const std::string& module,
+MessageText TopLevelErrorText(const std::string& kind, const MessageText& module,
                               const void* address, const std::string& message) {
   const char* dot = (!message.empty() && message.back() == '.') ? "" : ".";
   char head[64];
   std::snprintf(head, sizeof head, "%p", address);
-  return "Exception " + kind + " in module " + module + " at " + head + ".\r\n" + message + dot +
-         "\r\n";
+  return MessageText::Program("Exception " + kind + " in module ") + module +
+         MessageText::Program(std::string(" at ") + head + ".\r\n" + message + dot + "\r\n");
 }
 
 }  // namespace kestrane

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "startup/message_text.h"
+
 namespace kestrane {
 
 class InstallerError : public std::runtime_error {
@@ -35,7 +37,8 @@ class FileError : public InstallerError {
 
 // Returns the text of the top-level error box: "Exception <kind> in module <module> at
 // <address>.\r\n<message>" followed by "." when the message does not end in one, then "\r\n".
-std::string TopLevelErrorText(const std::string& kind, const std::string& module,
+// The kind and the message are the program's own texts; the module name is as Windows gave it.
+MessageText TopLevelErrorText(const std::string& kind, const MessageText& module,
                               const void* address, const std::string& message);
 
 }  // namespace kestrane

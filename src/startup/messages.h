@@ -1,24 +1,28 @@
 // The one way the installer tells the user something: bilingual error boxes and yes/no
 // questions. Declared here so that portable code can report; the Win32 side implements them
-// (messages_win.cc) and the native tests link a recording double instead.
+// (messages_win.cc) and the native tests link a recording double instead. Texts are shown
+// through the wide message-box functions, each piece decoded from its own code page
+// (message_text.h), so they read the same on every system.
 #pragma once
 
 #include <cstdint>
-#include <string>
+
+#include "startup/message_text.h"
 
 namespace kestrane {
 
 // Shows a modal error box in the interface language (StartupSettings::RussianUI): the Russian
-// text under TitleRussian, or the English text under TitleEnglish. Returns when dismissed.
-void ReportError(const std::string& english, const std::string& russian);
+// text under TitleRussian through MessageBoxExW with language 0x19, or the English text under
+// TitleEnglish through MessageBoxW. Returns when dismissed.
+void ReportError(const MessageText& english, const MessageText& russian);
 
-// Asks a yes/no question in the question style; Russian questions go through MessageBoxExA
-// with language 0x19, English ones through MessageBoxA. Returns true only for the answer yes.
-bool AskQuestion(const std::string& text, const std::string& caption, bool russian);
+// Asks a yes/no question in the question style; Russian questions go through MessageBoxExW
+// with language 0x19, English ones through MessageBoxW. Returns true only for the answer yes.
+bool AskQuestion(const MessageText& text, const MessageText& caption, bool russian);
 
-// Asks a yes/no question through MessageBoxExA with the given language identifier.
+// Asks a yes/no question through MessageBoxExW with the given language identifier.
 // Returns true only for the answer yes.
-bool AskQuestionInLanguage(const std::string& text, const std::string& caption,
+bool AskQuestionInLanguage(const MessageText& text, const MessageText& caption,
                            uint16_t language_id);
 
 }  // namespace kestrane

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "startup/message_text_win.h"
 #include "startup/messages.h"
 #include "startup/startup_settings.h"
 #include "update/package_info.h"
@@ -13,24 +14,27 @@ constexpr WORD kRussianLanguage = 0x19;
 
 }  // namespace
 
-void ReportError(const std::string& english, const std::string& russian) {
+void ReportError(const MessageText& english, const MessageText& russian) {
   if (g_startupSettings.RussianUI) {
-    MessageBoxExA(nullptr, russian.c_str(), g_packageInfo.TitleRussian.c_str(), kErrorStyle,
+    MessageBoxExW(nullptr, WideText(russian).c_str(),
+                  WideText(MessageText::Program(g_packageInfo.TitleRussian)).c_str(), kErrorStyle,
                   kRussianLanguage);
   } else {
-    MessageBoxA(nullptr, english.c_str(), g_packageInfo.TitleEnglish.c_str(), kErrorStyle);
+    MessageBoxW(nullptr, WideText(english).c_str(),
+                WideText(MessageText::Program(g_packageInfo.TitleEnglish)).c_str(), kErrorStyle);
   }
 }
 
-bool AskQuestion(const std::string& text, const std::string& caption, bool russian) {
+bool AskQuestion(const MessageText& text, const MessageText& caption, bool russian) {
   if (russian) return AskQuestionInLanguage(text, caption, kRussianLanguage);
-  return MessageBoxA(nullptr, text.c_str(), caption.c_str(), kQuestionStyle) == IDYES;
+  return MessageBoxW(nullptr, WideText(text).c_str(), WideText(caption).c_str(), kQuestionStyle) ==
+         IDYES;
 }
 
-bool AskQuestionInLanguage(const std::string& text, const std::string& caption,
+bool AskQuestionInLanguage(const MessageText& text, const MessageText& caption,
                            uint16_t language_id) {
-  return MessageBoxExA(nullptr, text.c_str(), caption.c_str(), kQuestionStyle, language_id) ==
-         IDYES;
+  return MessageBoxExW(nullptr, WideText(text).c_str(), WideText(caption).c_str(), kQuestionStyle,
+                       language_id) == IDYES;
 }
 
 }  // namespace kestrane

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "startup/errors.h"
+#include "startup/message_text_win.h"
 #include "startup/pseudo_random.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
@@ -31,22 +32,23 @@ uint64_t ClockSeed() {
 }
 
 // Returns the file name of this process's executable without its folder, or an empty text
-// when Windows cannot tell it.
-std::string ModuleFileName() {
-  std::vector<char> buffer(MAX_PATH + 1);
-  // Long paths need a larger buffer; 32 KiB holds any path Windows can make.
+// when Windows cannot tell it. Read through the wide function: the name may hold letters the
+// ANSI code page lacks.
+std::wstring ModuleFileName() {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  // Long paths need a larger buffer; 32 K characters hold any path Windows can make.
   while (buffer.size() <= 32768) {
     const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), size);
-    if (length == 0) return "";
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+    if (length == 0) return L"";
     if (length < size) {
-      const std::string path(buffer.data(), length);
-      const size_t slash = path.find_last_of("\\/");
-      return slash == std::string::npos ? path : path.substr(slash + 1);
+      const std::wstring path(buffer.data(), length);
+      const size_t slash = path.find_last_of(L"\\/");
+      return slash == std::wstring::npos ? path : path.substr(slash + 1);
     }
     buffer.resize(buffer.size() * 2);
   }
-  return "";
+  return L"";
 }
 
 }  // namespace
@@ -70,9 +72,10 @@ const char* CommandLineArgument(int index) {
 }
 
 void ShowTopLevelError(const char* kind, const void* address, const char* message) {
-  const std::string text = TopLevelErrorText(kind != nullptr ? kind : "", ModuleFileName(), address,
-                                             message != nullptr ? message : "");
-  MessageBoxA(nullptr, text.c_str(), "Application Error", MB_ICONERROR | MB_OK);
+  const MessageText text = TopLevelErrorText(kind != nullptr ? kind : "",
+                                             MessageText::Utf8(Utf8FromWide(ModuleFileName())),
+                                             address, message != nullptr ? message : "");
+  MessageBoxW(nullptr, WideText(text).c_str(), L"Application Error", MB_ICONERROR | MB_OK);
 }
 
 }  // namespace kestrane

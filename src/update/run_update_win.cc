@@ -2,6 +2,7 @@
 
 #include "environment/install_environment.h"
 #include "payload/extract_payload.h"
+#include "startup/install_lock_win.h"
 #include "startup/messages.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
@@ -39,6 +40,9 @@ class KeyCloser {
 // cannot be opened or written makes WriteInteger throw; nothing here catches that, so the
 // top-level handler ends the process.
 void RefreshInstalledSize(const InstallEnvironment& environment, const PackageInfo& info) {
+  // Measured and recorded while no other run writes, so that the last run to record the size
+  // measured the folder after every write. A wait that runs out records the size all the same.
+  InstallLock lock;
   RegistryHandle& registry = *g_startupSettings.Registry;
   registry.SetRoot(HKEY_LOCAL_MACHINE);
   KeyCloser closer(registry);
@@ -82,8 +86,8 @@ UpdateOutcome RunUpdate() {
   }
 
   const bool russian = g_startupSettings.RussianUI;
-  if (!quiet &&
-      !AskQuestion(InstallQuestionText(info, russian), InstallQuestionCaption(russian), russian)) {
+  if (!quiet && !AskQuestion(MessageText::Program(InstallQuestionText(info, russian)),
+                             InstallQuestionCaption(russian), russian)) {
     return UpdateOutcome::kDeclined;
   }
 
@@ -96,7 +100,8 @@ UpdateOutcome RunUpdate() {
 
   if (quiet) {
     if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise();
-  } else if (AskQuestionInLanguage(FinishQuestionText(info), info.TitleEnglish, kRussianLanguage)) {
+  } else if (AskQuestionInLanguage(MessageText::Program(FinishQuestionText(info)),
+                                   MessageText::Program(info.TitleEnglish), kRussianLanguage)) {
     StartHostAndRaise();
   }
   return written ? UpdateOutcome::kInstalled : UpdateOutcome::kPayloadNotWritten;

@@ -35,8 +35,8 @@ class Win32FileSource : public ByteSource {
 
 }  // namespace
 
-SealOutcome CheckFileSeal(const char* path) {
-  ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+SealOutcome CheckFileSeal(const wchar_t* path) {
+  ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                 nullptr));
   if (!file.valid()) return {SealStatus::kReadFailed, "the file cannot be opened"};

@@ -5,9 +5,10 @@
 
 namespace kestrane {
 
-// Checks the seal of the file at `path`, opened read-only while others may read and write
-// it. Returns kReadFailed when the file cannot be opened or read, otherwise what VerifySeal
-// finds. May throw std::bad_alloc for the read buffer.
-SealOutcome CheckFileSeal(const char* path);
+// Checks the seal of the file at `path` (wide, so that any name Windows can make opens),
+// opened read-only while others may read and write it. Returns kReadFailed when the file
+// cannot be opened or read, otherwise what VerifySeal finds. May throw std::bad_alloc for the
+// read buffer.
+SealOutcome CheckFileSeal(const wchar_t* path);
 
 }  // namespace kestrane

@@ -14,23 +14,25 @@ namespace {
 constexpr DWORD kLongestPath = 32768;
 
 // Returns the running module's file path, or an empty text when it cannot be had whole.
-std::string OwnModulePath() {
-  std::string path(MAX_PATH, '\0');
+// Wide, because the ANSI path of a folder named in letters the ANSI code page lacks has "?"
+// in their place and names no file.
+std::wstring OwnModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    DWORD length = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length == 0) return std::string();
+    DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    if (length == 0) return std::wstring();
     if (length < path.size()) {
       path.resize(length);
       return path;
     }
     // Truncated: try a larger buffer, up to the longest path there is.
-    if (path.size() >= kLongestPath) return std::string();
+    if (path.size() >= kLongestPath) return std::wstring();
     path.resize(path.size() * 2 > kLongestPath ? kLongestPath : path.size() * 2);
   }
 }
 
 SealStatus CheckOwnFile() {
-  std::string path = OwnModulePath();
+  const std::wstring path = OwnModulePath();
   if (path.empty()) return SealStatus::kReadFailed;
   return CheckFileSeal(path.c_str()).status;
 }

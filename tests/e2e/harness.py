@@ -25,8 +25,10 @@ Running programs
       order. Result: exit_code, boxes [Box], unexpected [Box], missing [answer words left
       over], vanished [Box], timed_out, start_error, output (with output=True), duration,
       check() (raises AssertionError on unexpected/missing/timed out/not started).
-      Box: caption, text (decoded from the program's ANSI code page), caption_bytes,
-      text_bytes (raw cp1251/cp1252 bytes), buttons [(id, text)], button_ids, icon ('error',
+      Box: unicode_caption, unicode_text (what the box shows: its wide texts, read through
+      GetWindowTextW/GetDlgItemTextW), caption, text (the ANSI read, decoded from the
+      program's ANSI code page), caption_bytes, text_bytes (raw ANSI bytes, '?' for what the
+      code page lacks), buttons [(id, text)], unicode_buttons, button_ids, icon ('error',
       'question', 'warning', 'information', 'none', 'unknown'), answer, expected, vanished,
       reason, t_ms (since the program started), shot (BMP path with shots_dir).
   env.run_console(exe, args=(), locale='en_US.UTF-8', timeout=60, cwd=None)
@@ -194,8 +196,13 @@ class Box:
         # Decoded from the raw ANSI bytes in the robot's code page, which matches the program's.
         self.caption = self.caption_bytes.decode(codepage, errors='replace')
         self.text = self.text_bytes.decode(codepage, errors='replace')
+        # What the user sees: the box's wide texts.
+        wide = lambda field: bytes.fromhex(field).decode('utf-16-le', 'replace')
+        self.unicode_caption = wide(record['caption_w_hex'])
+        self.unicode_text = wide(record['text_w_hex'])
         self.buttons = [(b['id'], bytes.fromhex(b['text_hex']).decode(codepage, 'replace'))
                         for b in record['buttons']]
+        self.unicode_buttons = [(b['id'], wide(b['text_w_hex'])) for b in record['buttons']]
         self.button_ids = [b[0] for b in self.buttons]
         self.answer = record['answer']
         self.answer_id = record['answer_id']
@@ -208,7 +215,8 @@ class Box:
         self.ex_style = record['ex_style']
 
     def __repr__(self):
-        return (f'Box({self.index}, t={self.t_ms}ms, caption={self.caption!r}, text={self.text!r}, '
+        return (f'Box({self.index}, t={self.t_ms}ms, caption={self.unicode_caption!r}, '
+                f'text={self.unicode_text!r}, '
                 f'buttons={self.button_ids}, answer={self.answer!r}'
                 f'{", VANISHED" if self.vanished else ""}'
                 f'{"" if self.expected else ", UNEXPECTED: " + self.reason})')

@@ -250,7 +250,8 @@ def test_chosen_language_gives_the_question_its_caption_and_text(env):
                                          folder_win + r'\chosen.lng', language_id],
                     locale=locale, answers=['no'], output=True, shots_dir=env.tmp / 'probe-shots')
         r.check()
-        assert [(b.caption, b.text) for b in r.boxes] == [(caption, text.replace('%1', target))]
+        assert [(b.unicode_caption, b.unicode_text) for b in r.boxes] == \
+            [(caption, text.replace('%1', target))]
         lines = probe_lines(r)
         assert lines.get('outcome') == 'kept', r.output
         assert lines.get('progress') == 'visible', r.output

@@ -170,8 +170,8 @@ def test_a_guarded_package_reads_versions_and_shows_its_window_through_the_real_
     r = watch.run(copy, answers=['yes', 'yes', 'no'], cwd=folder, timeout=60, grace=0.5)
     r.check()
     target = HOST_FOLDER + '\\tool.exe'
-    assert [b.text for b in r.boxes][1] == older_question('en', target, '2.5.0.17', '1.0.3.12')[1]
-    assert r.boxes[1].caption == OLDER_CAPTION['en']
+    assert r.boxes[1].unicode_text == older_question('en', target, '2.5.0.17', '1.0.3.12')[1]
+    assert r.boxes[1].unicode_caption == OLDER_CAPTION['en']
     assert r.exit_code == 0, r.exit_code
     assert (host / 'tool.exe').read_bytes() == new_exe
     assert watch.seen_visible, 'the progress window did not come up after the question'
@@ -209,8 +209,8 @@ class changed_value:
 def application_error(result, name):
     """Checks that the run ended through the top-level handler over the value's type."""
     result.check()
-    assert [b.caption for b in result.boxes] == ['Application Error'], result.boxes
-    text = result.boxes[0].text
+    assert [b.unicode_caption for b in result.boxes] == ['Application Error'], result.boxes
+    text = result.boxes[0].unicode_text
     assert re.fullmatch(r"Exception RegistryError in module [\w.]+\.exe at [0-9A-Fa-f]+\.\r\n"
                         rf"Invalid data type for '{name}'\.\r\n", text), repr(text)
     assert result.exit_code == 1, result.exit_code

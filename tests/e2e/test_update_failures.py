@@ -113,7 +113,7 @@ def test_a_size_that_cannot_be_recorded_ends_through_the_application_error_box(e
         set_key_dacl(env, UNINSTALL_KEY, FULL_ACCESS_DACL)
     r.check()
     assert len(r.boxes) == 2, r.boxes
-    caption, text = r.boxes[1].caption, r.boxes[1].text
+    caption, text = r.boxes[1].unicode_caption, r.boxes[1].unicode_text
     assert caption == 'Application Error', caption
     assert re.fullmatch(r"Exception RegistryError in module KestraneUpdate\.exe at [0-9A-Fa-f]+\."
                         r"\r\nFailed to set data for 'EstimatedSize'\.\r\n", text), repr(text)
@@ -133,10 +133,10 @@ def test_an_error_in_the_start_up_step_ends_through_the_application_error_box(en
     finally:
         env.reg_set(key, name, original[0], original[1])
     r.check()
-    assert [b.caption for b in r.boxes] == ['Application Error'], r.boxes
+    assert [b.unicode_caption for b in r.boxes] == ['Application Error'], r.boxes
+    text = r.boxes[0].unicode_text
     assert re.fullmatch(r"Exception RegistryError in module KestraneUpdate\.exe at [0-9A-Fa-f]+\."
-                        r"\r\nInvalid data type for 'ProductName'\.\r\n", r.boxes[0].text), \
-        repr(r.boxes[0].text)
+                        r"\r\nInvalid data type for 'ProductName'\.\r\n", text), repr(text)
     assert r.exit_code == 1
     assert_nothing_changed(env, folder)
 

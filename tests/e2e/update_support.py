@@ -1,9 +1,9 @@
 """What the end-to-end tests of the update run share: the exact texts a user sees, a sample
 Kestrane installation in the Wine prefix, and one call that runs the sealed package.
 
-Texts are compared as the installer wrote them: the bytes the robot read from each box,
-decoded as code page 1251 (the final question is Russian in every interface language, so
-the locale's own code page would not do).
+Texts are compared as the user reads them: the wide (Unicode) texts the robot read from each
+box, whatever the locale's ANSI code page (the final question is Russian in every interface
+language, so the ANSI texts of an English system could not hold it).
 """
 
 import shutil
@@ -75,8 +75,8 @@ IDYES, IDNO, IDOK = 6, 7, 1
 
 
 def shown(box):
-    """(caption, text) of a box as the installer wrote them, decoded from code page 1251."""
-    return box.caption_bytes.decode('cp1251'), box.text_bytes.decode('cp1251')
+    """(caption, text) of a box as the user reads them."""
+    return box.unicode_caption, box.unicode_text
 
 
 def assert_boxes(result, expected):

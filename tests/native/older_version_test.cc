@@ -163,20 +163,21 @@ TEST(OlderVersionQuestion, VersionsAreNamedAsTextOrDecimalNumber) {
 
 TEST(OlderVersionQuestion, BuiltInRussianTextNamesTargetAndBothVersions) {
   const OlderQuestion question = BuiltInOlderQuestion(true, kTarget, "368", "367");
-  EXPECT_EQ(question.caption, kRussianCaption);
-  EXPECT_EQ(question.text, kRussianInstalling + kTarget + "\r\n" + kRussianOlder + "\r\n\r\n" +
-                               kRussianReally + "\r\n" + kRussianFileVersion + "368" +
-                               kRussianWithOlder + "367?");
+  EXPECT_EQ(question.caption.Bytes(), kRussianCaption);
+  EXPECT_EQ(question.text.Bytes(), kRussianInstalling + kTarget + "\r\n" + kRussianOlder +
+                                       "\r\n\r\n" + kRussianReally + "\r\n" + kRussianFileVersion +
+                                       "368" + kRussianWithOlder + "367?");
 }
 
 TEST(OlderVersionQuestion, BuiltInEnglishTextNamesTargetAndBothVersions) {
   const OlderQuestion question = BuiltInOlderQuestion(false, kTarget, "2.5.0.17", "1.0.3.12");
-  EXPECT_EQ(question.caption, "Sound question");
-  EXPECT_EQ(question.text, std::string(kTarget) +
-                               " file installing is of older version\r\n"
-                               "than the same already installed.\r\n\r\n"
-                               "Do you really want to replace existing\r\n"
-                               "new file version 2.5.0.17 with an older file version 1.0.3.12?");
+  EXPECT_EQ(question.caption.Bytes(), "Sound question");
+  EXPECT_EQ(question.text.Bytes(),
+            std::string(kTarget) +
+                " file installing is of older version\r\n"
+                "than the same already installed.\r\n\r\n"
+                "Do you really want to replace existing\r\n"
+                "new file version 2.5.0.17 with an older file version 1.0.3.12?");
 }
 
 // A chosen language whose file lies in a fresh folder; nothing chosen after TearDown.
@@ -242,8 +243,8 @@ TEST_F(OlderVersionAsking, WithoutAChosenLanguageTheBuiltInQuestionOfTheInterfac
     AskToReplaceWithOlder(kTarget, "368", "367");
     const OlderQuestion expected = BuiltInOlderQuestion(russian, kTarget, "368", "367");
     const CapturedMessage asked = OnlyQuestion();
-    EXPECT_EQ(asked.russian_or_caption, expected.caption) << russian;
-    EXPECT_EQ(asked.english_or_text, expected.text) << russian;
+    EXPECT_EQ(asked.second, expected.caption) << russian;
+    EXPECT_EQ(asked.first, expected.text) << russian;
     // Russian through MessageBoxExA with language 0x19, English through MessageBoxA.
     EXPECT_EQ(asked.language_id, russian ? 0x19 : 0) << russian;
   }
@@ -291,6 +292,25 @@ TEST_F(OlderVersionAsking, ChosenLanguageGivesCaptionAndTextFromItsFile) {
     EXPECT_EQ(asked.english_or_text, c.text) << c.name;
     EXPECT_EQ(asked.language_id, c.language_id & 0xFFFF) << c.name;
   }
+}
+
+// The target path came from Windows' ANSI functions and is decoded from the ANSI code page,
+// the rest from the code page of its own text, whichever variant asks.
+TEST_F(OlderVersionAsking, TargetPathKeepsItsOwnSourceInEveryVariant) {
+  const MessageText path = MessageText::System(kTarget);
+  for (bool russian : {false, true}) {
+    const OlderQuestion question = BuiltInOlderQuestion(russian, kTarget, "368", "367");
+    ASSERT_EQ(question.text.pieces().size(), russian ? 3u : 2u) << russian;
+    const size_t at = russian ? kRussianInstalling.size() : 0;
+    EXPECT_EQ(question.text.Slice(at, at + path.size()), path) << russian;
+    EXPECT_EQ(question.caption.pieces()[0].source, TextSource::kProgram) << russian;
+  }
+  ChooseLanguage(0x0419, "[soundquest]\r\nQ\r\n[olderfilever]\r\n<%1>\r\n");
+  AskToReplaceWithOlder(kTarget, "368", "367");
+  const CapturedMessage asked = OnlyQuestion();
+  EXPECT_EQ(asked.second, MessageText::Language("Q", 0x0419));
+  EXPECT_EQ(asked.first,
+            MessageText::Language("<", 0x0419) + path + MessageText::Language(">", 0x0419));
 }
 
 TEST_F(OlderVersionAsking, ChosenLanguageIsUsedWhateverTheInterfaceLanguage) {

@@ -181,11 +181,11 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
   g_packageInfo.TitleRussian = "Проверка";
   const struct {
     bool russian;
-    std::string text;
-    std::string caption;
+    std::wstring text;
+    std::wstring caption;
   } cases[] = {
-      {false, "No access to system registry", "Discovery test"},
-      {true, "Нет доступа к системному реестру", "Проверка"},
+      {false, L"No access to system registry", L"Discovery test"},
+      {true, L"Нет доступа к системному реестру", L"Проверка"},
   };
   for (const auto& c : cases) {
     g_startupSettings.RussianUI = c.russian;
@@ -197,10 +197,10 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
       discovered = DiscoverEnvironment();
       boxes = watcher.Boxes();
     }
-    EXPECT_FALSE(discovered) << c.caption;
+    EXPECT_FALSE(discovered) << c.russian;
     EXPECT_EQ(g_installEnvironment.InstallDir, "") << "discovery stopped before the uninstall key";
     if (BoxesCanBeRead()) {
-      EXPECT_EQ(boxes.size(), 1u) << c.caption;
+      EXPECT_EQ(boxes.size(), 1u) << c.russian;
       if (boxes.size() != 1) continue;
       EXPECT_EQ(boxes[0].text, c.text);
       EXPECT_EQ(boxes[0].caption, c.caption);

@@ -62,11 +62,11 @@ class PayloadExtraction : public testing::Test {
     if (!BoxesCanBeRead()) GTEST_SKIP() << "no X display: the report's text was not read";
     ASSERT_EQ(outcome.boxes.size(), 1u);
     if (g_startupSettings.RussianUI) {
-      EXPECT_EQ(outcome.boxes[0].text, "Не удается установить файл " + target);
-      EXPECT_EQ(outcome.boxes[0].caption, "Проверка");
+      EXPECT_EQ(outcome.boxes[0].text, L"Не удается установить файл " + FromAnsi(target));
+      EXPECT_EQ(outcome.boxes[0].caption, L"Проверка");
     } else {
-      EXPECT_EQ(outcome.boxes[0].text, "Can't install file " + target);
-      EXPECT_EQ(outcome.boxes[0].caption, "Payload test");
+      EXPECT_EQ(outcome.boxes[0].text, L"Can't install file " + FromAnsi(target));
+      EXPECT_EQ(outcome.boxes[0].caption, L"Payload test");
     }
   }
 
@@ -121,12 +121,82 @@ TEST_F(PayloadExtraction, ResourceNamesMatchWithoutRegardToCase) {
   }
 }
 
-TEST_F(PayloadExtraction, LeftoverTemporaryFileIsReplacedAndRemoved) {
-  ASSERT_TRUE(WriteBytes(folder_ + "~kvx.cok", kOldBytes));
-  ASSERT_TRUE(WriteBytes(target_, kOldBytes));
-  EXPECT_TRUE(Extract("kvx", target_).written);
-  EXPECT_EQ(Contents(target_), payload_);
-  EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
+// What a killed run, another run or someone else left at the temporary name, in both modes
+// (they share the writer). Only a plain file is removed; nothing is written through a link.
+TEST_F(PayloadExtraction, OnlyAPlainLeftoverAtTheTemporaryNameIsReplaced) {
+  const std::string temporary = folder_ + "~kvx.cok";
+  const std::string outside = folder_ + "outside\\victim.bin";
+  const std::string old_target("kvx\0\0\1\0", 7);  // older: the guarded mode asks nothing
+  enum Kind { kPlain, kReadOnlyHidden, kSymbolicLink, kHardLink, kFolder, kHeldOpen };
+  const struct {
+    const char* name;
+    Kind kind;
+    bool written;
+  } cases[] = {
+      {"plain leftover", kPlain, true},
+      {"read-only hidden leftover", kReadOnlyHidden, true},
+      {"link to a file outside", kSymbolicLink, false},
+      {"second name of a file outside", kHardLink, false},
+      {"folder", kFolder, false},
+      {"file another run holds open", kHeldOpen, false},
+  };
+  for (bool guarded : {false, true}) {
+    for (const auto& c : cases) {
+      const std::string name = std::string(c.name) + (guarded ? ", guarded" : "");
+      RemoveTree(temporary);
+      RemoveTree(folder_ + "outside");
+      ASSERT_TRUE(CreateDirectoryA((folder_ + "outside").c_str(), nullptr)) << name;
+      ASSERT_TRUE(WriteBytes(target_, old_target));
+      ASSERT_TRUE(WriteBytes(outside, kOldBytes));
+      HANDLE held = INVALID_HANDLE_VALUE;
+      switch (c.kind) {
+        case kPlain:
+        case kHeldOpen:
+          ASSERT_TRUE(WriteBytes(temporary, kOldBytes));
+          if (c.kind == kHeldOpen) {
+            held = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+          }
+          break;
+        case kReadOnlyHidden:
+          ASSERT_TRUE(WriteBytes(temporary, kOldBytes));
+          ASSERT_TRUE(SetFileAttributesA(temporary.c_str(),
+                                         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+          break;
+        case kSymbolicLink:
+          if (!MakeSymbolicLink(temporary, UnixPath(outside))) GTEST_SKIP() << "no Unix links here";
+          break;
+        case kHardLink:
+          ASSERT_TRUE(MakeHardLink(temporary, outside)) << GetLastError();
+          break;
+        case kFolder:
+          ASSERT_TRUE(CreateDirectoryA(temporary.c_str(), nullptr));
+          break;
+      }
+      const Outcome outcome = Extract("kvx", target_, guarded);
+      if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+      EXPECT_EQ(outcome.written, c.written) << name;
+      EXPECT_EQ(Contents(outside), kOldBytes) << name << ": the outside file is untouched";
+      if (c.written) {
+        EXPECT_EQ(Contents(target_), payload_) << name;
+        EXPECT_FALSE(PathExists(temporary)) << name;
+        const DWORD attributes = GetFileAttributesA(target_.c_str());
+        EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u) << name;
+      } else {
+        ExpectInstallReport(outcome, target_);
+        EXPECT_EQ(Contents(target_), old_target) << name;
+        EXPECT_NE(GetFileAttributesA(temporary.c_str()), INVALID_FILE_ATTRIBUTES)
+            << name << ": what was there is left alone";
+      }
+      // Through Unix: Wine's DeleteFile would delete the file a link leads to.
+      if (c.kind == kSymbolicLink) {
+        EXPECT_TRUE(RemoveSymbolicLink(temporary)) << name;
+      } else {
+        RemoveTree(temporary);
+      }
+    }
+  }
 }
 
 TEST_F(PayloadExtraction, TargetHeldOpenKeepsItsOldBytesAndIsReported) {
@@ -145,6 +215,29 @@ TEST_F(PayloadExtraction, TargetHeldOpenKeepsItsOldBytesAndIsReported) {
   }
   CloseHandle(held);
   EXPECT_EQ(Contents(target_), kOldBytes) << "old bytes also after the host lets go";
+}
+
+DWORD WINAPI CloseAfterASecond(void* handle) {
+  Sleep(1000);
+  CloseHandle(static_cast<HANDLE>(handle));
+  return 0;
+}
+
+// A host that is quitting lets go of its file a moment after the write began.
+TEST_F(PayloadExtraction, TargetReleasedWithinTheWaitIsReplaced) {
+  ASSERT_TRUE(WriteBytes(target_, kOldBytes));
+  HANDLE held = CreateFileA(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  HANDLE closer = CreateThread(nullptr, 0, CloseAfterASecond, held, 0, nullptr);
+  ASSERT_NE(closer, nullptr);
+  const Outcome outcome = Extract("kvx", target_);
+  EXPECT_EQ(WaitForSingleObject(closer, 15000), WAIT_OBJECT_0);
+  CloseHandle(closer);
+  EXPECT_TRUE(outcome.written);
+  EXPECT_TRUE(outcome.boxes.empty());
+  EXPECT_EQ(Contents(target_), payload_);
+  EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
 }
 
 TEST_F(PayloadExtraction, ReadOnlyTargetKeepsItsOldBytesAndIsReported) {

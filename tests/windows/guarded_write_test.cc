@@ -13,7 +13,9 @@
 #include "payload/older_version.h"
 #include "progress/progress_window_win.h"
 #include "startup/startup_settings.h"
+#include "startup/message_text_win.h"
 #include "support/box_answerer.h"
+#include "support/box_watcher.h"
 #include "support/test_files.h"
 #include "update/package_info.h"
 
@@ -310,8 +312,8 @@ void ExpectOlderQuestion(const std::vector<AnsweredBox>& boxes, const std::strin
   ASSERT_EQ(boxes.size(), 1u) << c.name;
   const OlderQuestion expected =
       BuiltInOlderQuestion(g_startupSettings.RussianUI, target, c.existing_version, c.new_version);
-  EXPECT_EQ(boxes[0].caption, expected.caption) << c.name;
-  EXPECT_EQ(boxes[0].text, expected.text) << c.name;
+  EXPECT_EQ(boxes[0].caption, WideText(expected.caption)) << c.name;
+  EXPECT_EQ(boxes[0].text, WideText(expected.text)) << c.name;
   EXPECT_TRUE(boxes[0].yes_no) << c.name;
   EXPECT_FALSE(boxes[0].progress_visible) << c.name << ": the window is hidden for the question";
 }
@@ -374,8 +376,9 @@ TEST_F(GuardedWrite, LanguageFileWhoseNewCopyHasNoVersionIsReportedByItsTemporar
   }
   // The unreadable new version counts as 0, older than 12.
   ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[0].text, "Can't handle the language support file " + folder_ + "~russian.lng");
-  EXPECT_EQ(boxes[1].text, BuiltInOlderQuestion(false, target, "12", "0").text);
+  EXPECT_EQ(boxes[0].text,
+            L"Can't handle the language support file " + FromAnsi(folder_ + "~russian.lng"));
+  EXPECT_EQ(boxes[1].text, WideText(BuiltInOlderQuestion(false, target, "12", "0").text));
   EXPECT_EQ(Contents(target), Lng(12, "old"));
   EXPECT_FALSE(PathExists(folder_ + "~russian.lng"));
 }
@@ -440,8 +443,8 @@ TEST_F(GuardedExtraction, TargetHeldOpenDuringTheReplaceIsReportedOnceAndKeepsIt
   EXPECT_FALSE(written);
   ASSERT_EQ(boxes.size(), 2u) << "the question, then one report";
   EXPECT_TRUE(boxes[0].yes_no);
-  EXPECT_EQ(boxes[1].text, "Can't install file " + target_);
-  EXPECT_EQ(boxes[1].caption, "Payload test");
+  EXPECT_EQ(boxes[1].text, L"Can't install file " + FromAnsi(target_));
+  EXPECT_EQ(boxes[1].caption, L"Payload test");
   EXPECT_FALSE(boxes[1].progress_visible);
   EXPECT_TRUE(VisibleProgressWindows().empty()) << "no show after a failed replace";
   EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
@@ -466,8 +469,8 @@ TEST_F(GuardedExtraction, TargetHeldOpenThroughoutCannotBeReadNorReplaced) {
     EXPECT_FALSE(written);
     // Its version cannot be read, which counts as 0: no question, only the report.
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text,
-              (russian ? "Не удается установить файл " : "Can't install file ") + target_);
+    EXPECT_EQ(boxes[0].text, (russian ? L"Не удается установить файл " : L"Can't install file ") +
+                                 FromAnsi(target_));
     EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
   }
   CloseHandle(held);
@@ -484,7 +487,7 @@ TEST_F(GuardedExtraction, ReadOnlyTargetAnsweredYesIsReportedAndKeepsItsBytes) {
     boxes = answerer.Boxes();
   }
   ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[1].text, "Can't install file " + target_);
+  EXPECT_EQ(boxes[1].text, L"Can't install file " + FromAnsi(target_));
   EXPECT_EQ(Contents(target_), old_bytes_);
   EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
 }
@@ -498,12 +501,12 @@ TEST_F(GuardedExtraction, AnswerNoIsNoFailure) {
     boxes = answerer.Boxes();
   }
   ASSERT_EQ(boxes.size(), 1u) << "the question and no report";
-  EXPECT_EQ(boxes[0].caption, "Sound question");
-  EXPECT_EQ(boxes[0].text, target_ +
-                               " file installing is of older version\r\n"
-                               "than the same already installed.\r\n\r\n"
-                               "Do you really want to replace existing\r\n"
-                               "new file version 368 with an older file version 367?");
+  EXPECT_EQ(boxes[0].caption, L"Sound question");
+  EXPECT_EQ(boxes[0].text, FromAnsi(target_) +
+                               L" file installing is of older version\r\n"
+                               L"than the same already installed.\r\n\r\n"
+                               L"Do you really want to replace existing\r\n"
+                               L"new file version 368 with an older file version 367?");
   EXPECT_EQ(Contents(target_), old_bytes_);
   EXPECT_FALSE(PathExists(folder_ + "~kvx.cok"));
 }
@@ -527,7 +530,7 @@ TEST_F(GuardedExtraction, TargetThatCannotBeMadeIsReportedOnce) {
       boxes = answerer.Boxes();
     }
     ASSERT_EQ(boxes.size(), 1u) << c.name;
-    EXPECT_EQ(boxes[0].text, "Can't install file " + c.target) << c.name;
+    EXPECT_EQ(boxes[0].text, L"Can't install file " + FromAnsi(c.target)) << c.name;
     EXPECT_FALSE(PathExists(c.must_not_exist)) << c.name;
   }
   EXPECT_NE(GetFileAttributesA((folder_ + "dir.cok").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
@@ -561,7 +564,7 @@ TEST_F(GuardedExtraction, MissingTargetOnAFullDiskLeavesNoPartialFile) {
   EXPECT_FALSE(partial_left) << "the partly written target is removed";
   ASSERT_TRUE(full) << "the small disk never filled up";
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Can't install file " + target);
+  EXPECT_EQ(boxes[0].text, L"Can't install file " + FromAnsi(target));
 }
 
 TEST_F(GuardedExtraction, ChosenLanguageAsksWithItsOwnCaptionAndText) {
@@ -584,8 +587,9 @@ TEST_F(GuardedExtraction, ChosenLanguageAsksWithItsOwnCaptionAndText) {
       boxes = answerer.Boxes();
     }
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "Klangfrage");
-    EXPECT_EQ(boxes[0].text, "Die Datei " + target_ + "\r\nist \xE4lter. Ersetzen?");
+    // The file's text is read in its language's code page (1252 for German) on any system.
+    EXPECT_EQ(boxes[0].caption, L"Klangfrage");
+    EXPECT_EQ(boxes[0].text, L"Die Datei " + FromAnsi(target_) + L"\r\nist \u00E4lter. Ersetzen?");
     EXPECT_TRUE(boxes[0].yes_no);
     EXPECT_EQ(Contents(target_), old_bytes_);
     ExpectEmptyProgressWindow("chosen language");

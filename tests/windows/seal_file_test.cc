@@ -16,6 +16,14 @@
 namespace kestrane {
 namespace {
 
+// The path as the wide functions take it.
+std::wstring Wide(const std::string& path) {
+  wchar_t wide[MAX_PATH] = L"";
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide, MAX_PATH);
+  return std::wstring(wide, length > 0 ? length : 0);
+}
+
 using Bytes = std::vector<uint8_t>;
 
 std::string OwnPath() {
@@ -83,14 +91,34 @@ class SealFileTest : public ::testing::Test {
 };
 
 TEST_F(SealFileTest, ThisUnsealedProgramIsReportedAsCarryingNoSeal) {
-  SealOutcome outcome = CheckFileSeal(OwnPath().c_str());
+  SealOutcome outcome = CheckFileSeal(Wide(OwnPath()).c_str());
   EXPECT_EQ(outcome.status, SealStatus::kMismatch);
   EXPECT_STREQ(outcome.problem, "the file carries no seal");
 }
 
 TEST_F(SealFileTest, SealedCopyOfThisProgramVerifies) {
   std::string path = Place("sealed.exe", SealedSelf());
-  SealOutcome outcome = CheckFileSeal(path.c_str());
+  SealOutcome outcome = CheckFileSeal(Wide(path).c_str());
+  EXPECT_TRUE(outcome.ok()) << outcome.problem;
+}
+
+// A folder named in letters the ANSI code page of an English system lacks.
+TEST_F(SealFileTest, SealedCopyInAFolderOutsideTheAnsiCodePageVerifies) {
+  const std::wstring folder = Wide(dir_) + L"\\\u0418\u0432\u0430\u043D";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring path = folder + L"\\sealed.exe";
+  const Bytes sealed = SealedSelf();
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  const bool wrote =
+      WriteFile(file, sealed.data(), static_cast<DWORD>(sealed.size()), &written, nullptr) &&
+      written == sealed.size();
+  CloseHandle(file);
+  const SealOutcome outcome = CheckFileSeal(path.c_str());
+  DeleteFileW(path.c_str());
+  RemoveDirectoryW(folder.c_str());
+  ASSERT_TRUE(wrote);
   EXPECT_TRUE(outcome.ok()) << outcome.problem;
 }
 
@@ -106,7 +134,7 @@ TEST_F(SealFileTest, OneChangedByteInAnyChunkIsDistorted) {
     Bytes changed = sealed;
     changed[offset] ^= 0x10;
     std::string path = Place("changed.exe", changed);
-    SealOutcome outcome = CheckFileSeal(path.c_str());
+    SealOutcome outcome = CheckFileSeal(Wide(path).c_str());
     EXPECT_EQ(outcome.status, SealStatus::kMismatch) << "offset " << offset;
     DeleteFileA(path.c_str());
   }
@@ -118,7 +146,7 @@ TEST_F(SealFileTest, FileOpenForWritingElsewhereIsStillChecked) {
       CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(CheckFileSeal(path.c_str()).ok());
+  EXPECT_TRUE(CheckFileSeal(Wide(path).c_str()).ok());
   CloseHandle(writer);
 }
 
@@ -129,7 +157,7 @@ TEST_F(SealFileTest, FilesThatCannotBeOpenedAreUnreadable) {
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
   const std::string missing = dir_ + "\\missing.exe";
   for (const std::string& path : {locked, missing, dir_}) {
-    SealOutcome outcome = CheckFileSeal(path.c_str());
+    SealOutcome outcome = CheckFileSeal(Wide(path).c_str());
     EXPECT_EQ(outcome.status, SealStatus::kReadFailed) << path;
     EXPECT_STREQ(outcome.problem, "the file cannot be opened") << path;
   }
@@ -163,7 +191,7 @@ TEST_F(SealFileTest, TheShaExtensionsVerifyTheSealAndGiveTheStandardDigests) {
 TEST_F(SealFileTest, NonPeFilesAreDistorted) {
   for (const Bytes& bytes : {Bytes(), Bytes(3, 'M'), Bytes(1 << 16, 0)}) {
     std::string path = Place("junk.bin", bytes);
-    EXPECT_EQ(CheckFileSeal(path.c_str()).status, SealStatus::kMalformed) << bytes.size();
+    EXPECT_EQ(CheckFileSeal(Wide(path).c_str()).status, SealStatus::kMalformed) << bytes.size();
     DeleteFileA(path.c_str());
   }
 }

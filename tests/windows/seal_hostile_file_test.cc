@@ -19,6 +19,14 @@
 namespace kestrane {
 namespace {
 
+// The path as the wide functions take it.
+std::wstring Wide(const std::string& path) {
+  wchar_t wide[MAX_PATH] = L"";
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide, MAX_PATH);
+  return std::wstring(wide, length > 0 ? length : 0);
+}
+
 using Bytes = std::vector<uint8_t>;
 
 uint32_t Get32(const Bytes& bytes, size_t at) {
@@ -80,7 +88,7 @@ class SealHostileFileTest : public ::testing::Test {
               static_cast<std::streamsize>(bytes.size()));
     out.close();
     EXPECT_TRUE(static_cast<bool>(out)) << path_;
-    return CheckFileSeal(path_.c_str());
+    return CheckFileSeal(Wide(path_).c_str());
   }
 
   std::string path_;

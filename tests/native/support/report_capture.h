@@ -7,13 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "startup/message_text.h"
+
 namespace kestrane {
 
 struct CapturedMessage {
   enum Kind { kError, kQuestion } kind;
-  std::string english_or_text;     // error: English text; question: the text
-  std::string russian_or_caption;  // error: Russian text; question: the caption
-  uint16_t language_id;            // questions: 0x19 for Russian, 0 for MessageBoxA
+  std::string english_or_text;     // error: English text; question: the text (all bytes)
+  std::string russian_or_caption;  // error: Russian text; question: the caption (all bytes)
+  uint16_t language_id;            // questions: 0x19 for Russian, 0 for MessageBoxW
+  MessageText first;               // english_or_text with the source of each piece
+  MessageText second;              // russian_or_caption with the source of each piece
 };
 
 struct ReportCapture {

@@ -97,9 +97,11 @@ void BoxAnswerer::Watch() {
 
 void BoxAnswerer::Answer(HWND box) {
   AnsweredBox seen;
-  seen.caption = WindowTextOf(box);
-  char text[4096] = "";
-  const UINT length = GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  wchar_t caption[4096] = L"";
+  const int caption_length = GetWindowTextW(box, caption, 4096);
+  seen.caption.assign(caption, caption_length > 0 ? caption_length : 0);
+  wchar_t text[4096] = L"";
+  const UINT length = GetDlgItemTextW(box, 0xFFFF, text, 4096);
   seen.text.assign(text, length);
   seen.yes_no = GetDlgItem(box, IDYES) != nullptr && GetDlgItem(box, IDNO) != nullptr;
   seen.progress_visible = !VisibleProgressWindows().empty();

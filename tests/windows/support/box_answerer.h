@@ -13,8 +13,8 @@
 namespace kestrane {
 
 struct AnsweredBox {
-  std::string caption;
-  std::string text;               // in the ANSI code page, as the program passed it
+  std::wstring caption;  // as the user reads them: the box's wide texts
+  std::wstring text;
   bool yes_no = false;            // it offered the buttons yes and no
   bool progress_visible = false;  // a progress window of this process was visible meanwhile
   int answer = 0;                 // the button id pressed

@@ -23,10 +23,10 @@ BOOL CALLBACK FindOwnBox(HWND window, LPARAM context) {
   return FALSE;
 }
 
-std::string WindowText(HWND window) {
-  char buffer[4096] = "";
-  int length = GetWindowTextA(window, buffer, sizeof buffer);
-  return std::string(buffer, length > 0 ? length : 0);
+std::wstring WindowText(HWND window) {
+  wchar_t buffer[4096] = L"";
+  int length = GetWindowTextW(window, buffer, 4096);
+  return std::wstring(buffer, length > 0 ? length : 0);
 }
 
 }  // namespace
@@ -35,6 +35,13 @@ bool BoxesCanBeRead() {
   char display[256];
   DWORD length = GetEnvironmentVariableA("DISPLAY", display, sizeof display);
   return length > 0 && length < sizeof display;
+}
+
+std::wstring FromAnsi(const std::string& text) {
+  wchar_t wide[4096] = L"";
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide, 4096);
+  return std::wstring(wide, length > 0 ? length : 0);
 }
 
 BoxWatcher::BoxWatcher() {
@@ -76,8 +83,8 @@ void BoxWatcher::Watch() {
 void BoxWatcher::Record(HWND box) {
   SeenBox seen;
   seen.caption = WindowText(box);
-  char text[4096] = "";
-  UINT length = GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  wchar_t text[4096] = L"";
+  UINT length = GetDlgItemTextW(box, 0xFFFF, text, 4096);
   seen.text.assign(text, length);
   EnterCriticalSection(&lock_);
   boxes_.push_back(seen);

@@ -11,8 +11,8 @@
 namespace kestrane {
 
 struct SeenBox {
-  std::string caption;
-  std::string text;  // in the ANSI code page, as the program passed it
+  std::wstring caption;  // as the user reads them: the box's wide texts
+  std::wstring text;
 };
 
 class BoxWatcher {
@@ -40,5 +40,9 @@ class BoxWatcher {
 
 // Returns true when boxes can be shown and read here (an X display is set).
 bool BoxesCanBeRead();
+
+// Returns text in the ANSI code page (a path as Windows gives it) as UTF-16, the way a box
+// shows it.
+std::wstring FromAnsi(const std::string& text);
 
 }  // namespace kestrane

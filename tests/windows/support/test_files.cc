@@ -142,6 +142,28 @@ bool MakeDirectoryLink(const std::string& link, const std::string& target) {
   return WaitFor([&] { return PathExists(link); });
 }
 
+bool MakeSymbolicLink(const std::string& link, const std::string& unix_target) {
+  const std::string unix_link = UnixPath(link);
+  if (unix_link.empty() || unix_target.empty()) return false;
+  if (!RunUnixProgram("Z:\\bin\\ln", "ln -s " + Quoted(unix_target) + " " + Quoted(unix_link))) {
+    return false;
+  }
+  return WaitFor([&] { return PathExists(link); });
+}
+
+bool MakeHardLink(const std::string& link, const std::string& target) {
+  return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != FALSE;
+}
+
+bool RemoveSymbolicLink(const std::string& link) {
+  const std::string unix_link = UnixPath(link);
+  if (unix_link.empty() || !RunUnixProgram("Z:\\bin\\rm", "rm -f " + Quoted(unix_link))) {
+    return false;
+  }
+  // A link that leads nowhere cannot be seen from here; one that leads to a file can.
+  return WaitFor([&] { return !PathExists(link); });
+}
+
 bool MountSmallDisk(const std::string& folder, uint32_t bytes) {
   const std::string unix_folder = UnixPath(folder);
   if (unix_folder.empty()) return false;

@@ -32,6 +32,15 @@ bool RunUnixProgram(const std::string& program, const std::string& command_line)
 // takes it) and waits until Wine shows it. Returns false when that cannot be done here.
 bool MakeDirectoryLink(const std::string& link, const std::string& target);
 
+// Makes link a Unix symbolic link to target (a Unix path) and waits until Wine shows it, or a
+// second name (hard link) of the file target (a Windows path). Return false when that cannot
+// be done here.
+bool MakeSymbolicLink(const std::string& link, const std::string& unix_target);
+bool MakeHardLink(const std::string& link, const std::string& target);
+// Removes a Unix symbolic link itself: Wine's DeleteFile deletes the file it leads to and
+// leaves the link. Returns false when the link is still there after 10 s.
+bool RemoveSymbolicLink(const std::string& link);
+
 // Mounts a tmpfs of the given size on the existing folder and waits until Windows sees its
 // size. Returns false when mounting is not possible here (not under Wine, not root).
 bool MountSmallDisk(const std::string& folder, uint32_t bytes);

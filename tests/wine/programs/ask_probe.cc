@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     std::string number = std::to_string(i + 1);
     std::string text = russian ? "Вопрос " + number + "?" : "Question " + number + "?";
-    std::string caption = russian ? "Проба" : "Probe";
-    if (kestrane::AskQuestion(text, caption, russian)) answers |= 1 << i;
+    const char* caption = russian ? "Проба" : "Probe";
+    if (kestrane::AskQuestion(kestrane::MessageText::Program(text), caption, russian)) {
+      answers |= 1 << i;
+    }
   }
   return answers;
 }

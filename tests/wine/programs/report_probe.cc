@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   std::printf("russian_ui=%d lcid=%lu\n", kestrane::g_startupSettings.RussianUI ? 1 : 0,
               static_cast<unsigned long>(lcid));
   std::fflush(stdout);
-  kestrane::ReportError(english, russian);
+  kestrane::ReportError(kestrane::MessageText::Program(english),
+                        kestrane::MessageText::Program(russian));
   return 0;
 }

@@ -11,17 +11,19 @@
 //
 // Transcript records (one JSON object a line, written as they happen):
 //   {"event":"start", "pid", "acp", "lcid", "command_hex"}
-//   {"event":"box", "index", "t_ms", "pid", "main", "caption_hex", "text_hex", "caption",
-//    "text", "buttons":[{"id","text_hex"}], "icon", "style", "answer", "answer_id",
-//    "expected", "reason", "shot"}
+//   {"event":"box", "index", "t_ms", "pid", "main", "caption_hex", "text_hex",
+//    "caption_w_hex", "text_w_hex", "caption", "text", "buttons":[{"id","text_hex",
+//    "text_w_hex"}], "icon", "style", "answer", "answer_id", "expected", "reason", "shot"}
 //   {"event":"exit", "t_ms", "exit_code", "timed_out", "left_over":[...], "boxes",
 //    "unexpected"}
-// The *_hex fields are the ANSI bytes in the process code page ("acp"); "caption" and "text"
-// are the same texts as UTF-8 for reading. A box counts as unexpected when no scripted answer
-// is left for it or its scripted button is missing; it is then closed with a button it has.
-// A box that closed by itself before it could be answered is recorded as "vanished" and takes
-// no answer. With --grace-ms, a box is left alone until it has been up that long (for a
-// program that answers its own boxes) and then handled as above.
+// The *_hex fields are the ANSI bytes in the process code page ("acp"), as a program that
+// reads the box through the ANSI functions gets them; the *_w_hex fields are the UTF-16LE
+// code units of the wide functions (GetWindowTextW, GetDlgItemTextW), which is what the box
+// shows; "caption" and "text" are the wide texts as UTF-8 for reading. A box counts as unexpected
+// when no scripted answer is left for it or its scripted button is missing; it is then closed with
+// a button it has. A box that closed by itself before it could be answered is recorded as
+// "vanished" and takes no answer. With --grace-ms, a box is left alone until it has been up that
+// long (for a program that answers its own boxes) and then handled as above.
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -87,6 +89,17 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
+// The UTF-16LE code units of a wide text as hex.
+std::string Hex(const std::wstring& wide) {
+  std::string bytes;
+  bytes.reserve(wide.size() * 2);
+  for (wchar_t c : wide) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>((c >> 8) & 0xFF);
+  }
+  return Hex(bytes);
+}
+
 std::string Json(const std::string& utf8) {
   std::string out = "\"";
   for (unsigned char c : utf8) {
@@ -114,6 +127,12 @@ std::wstring WindowTextW(HWND window) {
   std::vector<wchar_t> buf(kMaxTextChars);
   int n = GetWindowTextW(window, buf.data(), kMaxTextChars);
   return std::wstring(buf.data(), n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::wstring DialogItemTextW(HWND dialog, int id) {
+  std::vector<wchar_t> buf(kMaxTextChars);
+  UINT n = GetDlgItemTextW(dialog, id, buf.data(), kMaxTextChars);
+  return std::wstring(buf.data(), n);
 }
 
 std::string ClassName(HWND window) {
@@ -276,6 +295,7 @@ struct Button {
   int id;
   HWND window;
   std::string text;
+  std::wstring text_w;
 };
 
 BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
@@ -283,7 +303,7 @@ BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
   // The button's own style, not IsWindowVisible: a box that is closing hides itself first.
   bool shown = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
   if (buttons->size() < 32 && shown && ClassName(child) == "Button") {
-    buttons->push_back({GetDlgCtrlID(child), child, WindowTextA(child)});
+    buttons->push_back({GetDlgCtrlID(child), child, WindowTextA(child), WindowTextW(child)});
   }
   return TRUE;
 }
@@ -486,7 +506,7 @@ class Robot {
     std::wstring caption_w = WindowTextW(box);
     HWND text_control = GetDlgItem(box, kStaticTextId);
     std::string text = text_control ? WindowTextA(text_control) : std::string();
-    std::wstring text_w = text_control ? WindowTextW(text_control) : std::wstring();
+    std::wstring text_w = DialogItemTextW(box, kStaticTextId);
     std::vector<Button> buttons;
     EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
     const char* icon = IconName(box);
@@ -541,12 +561,13 @@ class Robot {
                        ",\"t_ms\":" + std::to_string(t) + ",\"pid\":" + std::to_string(pid) +
                        ",\"main\":" + (pid == main_pid_ ? "true" : "false") +
                        ",\"caption_hex\":\"" + Hex(caption) + "\",\"text_hex\":\"" + Hex(text) +
-                       "\",\"caption\":" + Json(Utf8(caption_w)) +
+                       "\",\"caption_w_hex\":\"" + Hex(caption_w) + "\",\"text_w_hex\":\"" +
+                       Hex(text_w) + "\",\"caption\":" + Json(Utf8(caption_w)) +
                        ",\"text\":" + Json(Utf8(text_w)) + ",\"buttons\":[";
     for (size_t i = 0; i < buttons.size(); ++i) {
       if (i) line += ",";
       line += "{\"id\":" + std::to_string(buttons[i].id) + ",\"text_hex\":\"" +
-              Hex(buttons[i].text) + "\"}";
+              Hex(buttons[i].text) + "\",\"text_w_hex\":\"" + Hex(buttons[i].text_w) + "\"}";
     }
     line += "],\"icon\":\"" + std::string(icon) +
             "\",\"style\":" + std::to_string(static_cast<unsigned long>(style)) +

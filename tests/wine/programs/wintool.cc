@@ -21,6 +21,8 @@
 //   kill-image NAME                   ends every process with that executable file name
 //   shell-open PATH                   opens a file through the shell as the installer
 //                                     starts the host: verb "open", no parameters
+//   attributes PATH                   the file's attributes (GetFileAttributesW)
+//   set-attributes PATH VALUE         sets them (SetFileAttributesW, VALUE decimal)
 //   sleep MS
 // Exits with 0 when every operation ran (whatever it found), 2 on a malformed command line.
 //
@@ -372,6 +374,24 @@ bool Run(const Words& words) {
         ShellExecuteW(nullptr, L"open", path.c_str(), L"", L"", SW_SHOWNORMAL));
     Emit(op, std::string("\"ok\":") + (result > 32 ? "true" : "false") +
                  ",\"result\":" + std::to_string(static_cast<long long>(result)));
+    return true;
+  }
+  if (op == "attributes" && w.size() == 1) {
+    std::wstring path;
+    if (!Text(w[0], &path)) return false;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    Emit(op,
+         "\"attributes\":" + std::to_string(attributes) + ",\"error\":" + std::to_string(error));
+    return true;
+  }
+  if (op == "set-attributes" && w.size() == 2) {
+    std::wstring path;
+    DWORD attributes;
+    if (!Text(w[0], &path) || !Number(w[1], &attributes)) return false;
+    const bool ok = SetFileAttributesW(path.c_str(), attributes) != FALSE;
+    Emit(op, std::string("\"ok\":") + (ok ? "true" : "false") +
+                 ",\"error\":" + std::to_string(ok ? 0 : GetLastError()));
     return true;
   }
   if (op == "sleep" && w.size() == 1) {
