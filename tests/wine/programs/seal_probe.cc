@@ -6,6 +6,7 @@
 // "engine=sha-extensions|portable". Exit code 0 when every run verified, 1 otherwise, 2 on a
 // usage error.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,19 +24,27 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "seal_probe: RUNS must be 1 to 1000\n");
     return 2;
   }
+  // The path as the system gave it, whatever the code page can hold.
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr || count < 2) {
+    std::fprintf(stderr, "seal_probe: cannot read the command line\n");
+    return 2;
+  }
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   bool all_verified = true;
   for (int run = 0; run < runs; ++run) {
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    const kestrane::SealOutcome outcome = kestrane::CheckFileSeal(argv[1]);
+    const kestrane::SealOutcome outcome = kestrane::CheckFileSeal(wide[1]);
     QueryPerformanceCounter(&end);
     const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
                       static_cast<double>(frequency.QuadPart);
     std::printf("ms=%.3f status=%d\n", ms, static_cast<int>(outcome.status));
     all_verified = all_verified && outcome.ok();
   }
+  LocalFree(wide);
   std::printf("engine=%s\n", kestrane::Sha256HasShaNi() ? "sha-extensions" : "portable");
   return all_verified ? 0 : 1;
 }
