@@ -127,6 +127,11 @@ bool RunUnixProgram(const std::string& program, const std::string& command_line)
                       &startup, &process)) {
     return false;
   }
+  // Wine starts a Unix program without a Windows process: it answers with no process handle
+  // and leaves the thread handle as junk, which may name a handle of ours (a 32-bit process
+  // lost its cached HKEY_LOCAL_MACHINE that way). Nothing can be waited on or closed then;
+  // callers check the program's effect.
+  if (process.hProcess == nullptr) return true;
   WaitForSingleObject(process.hProcess, 10000);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);

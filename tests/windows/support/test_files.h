@@ -23,9 +23,9 @@ bool PathExists(const std::string& path);
 // Returns the Unix path of a Windows path under Wine, or an empty text elsewhere.
 std::string UnixPath(const std::string& windows_path);
 
-// Runs a Unix program (a Windows path such as Z:\bin\ln) with the command line under Wine
-// and waits for it up to 10 s. Returns false when it cannot be started. Wine does not pass
-// the program's exit code on, so callers check the program's effect.
+// Runs a Unix program (a Windows path such as Z:\bin\ln) with the command line under Wine.
+// Returns false when it cannot be started. Wine gives no handle to wait on and does not pass
+// the program's exit code on, so callers wait for the program's effect.
 bool RunUnixProgram(const std::string& program, const std::string& command_line);
 
 // Makes link a Unix symbolic link to target (a path relative to the link's folder, as ln -s

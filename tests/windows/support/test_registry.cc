@@ -1,5 +1,7 @@
 #include "test_registry.h"
 
+#include <cstdio>
+
 namespace kestrane {
 namespace {
 
@@ -10,6 +12,11 @@ class Key {
     LONG status = create ? RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, kTestRegistryAccess,
                                            nullptr, &key_, nullptr)
                          : RegOpenKeyExA(root, path.c_str(), 0, kTestRegistryAccess, &key_);
+    if (status != ERROR_SUCCESS && !(status == ERROR_FILE_NOT_FOUND && !create)) {
+      // Said here, so that a failed set-up names the system's reason in the test log.
+      std::fprintf(stderr, "test registry: %s of %s failed with error %ld\n",
+                   create ? "RegCreateKeyExA" : "RegOpenKeyExA", path.c_str(), status);
+    }
     if (status != ERROR_SUCCESS) key_ = nullptr;
   }
   ~Key() {
