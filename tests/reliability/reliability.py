@@ -113,7 +113,7 @@ class Watched:
 
 
 class Bench:
-    """The Wine environment, the package under test and the sample installation."""
+    """The Wine environment and the payload; runs packages through kill_watch."""
 
     def __init__(self, env, package, payload):
         self.env = env
