@@ -53,6 +53,8 @@ NEWER_VERSION = 368  # what a guarded run finds installed, so that it asks
 JITTER_US = 15000  # spread of a kill aimed right after a change
 ANSWER_AFTER_MS = 150  # how long each question of a guarded run stays up
 PAGE = 4096
+KILL_WATCH_START_FAILED = 3
+START_ATTEMPTS = 3
 IDOK, IDYES = 1, 6
 
 # The phases a kill can land in, told from the folder and registry the test sees after it.
@@ -120,6 +122,7 @@ class Bench:
         self.package = package
         self.payload = payload
         self.payload_bytes = payload.read_bytes()
+        self.start_retries = 0
 
     def watch(self, package, folder_win, args=('modest',), kill_at_us=None, kill_after=None,
               copies=1, answer='ok', answer_after_ms=50, turn_into_folder=False, timeout=180):
@@ -134,7 +137,15 @@ class Bench:
         if turn_into_folder:
             words.append('--turn-into-folder')
         words += ['--', self.env.win_path(package)] + list(args)
-        return Watched(self.env.run_console(KILL_WATCH, words, timeout=timeout + 30))
+        for attempt in range(START_ATTEMPTS):
+            console = self.env.run_console(KILL_WATCH, words, timeout=timeout + 30)
+            # Under load Wine now and then refuses to create a process (error 1359); nothing
+            # ran, so the run is started again and the retry counted.
+            if console.exit_code != KILL_WATCH_START_FAILED or attempt + 1 == START_ATTEMPTS:
+                return Watched(console)
+            self.start_retries += 1
+            print(f'  (the package did not start: {console.stderr.strip()}; started again)',
+                  flush=True)
 
     def target_kind(self, folder, old_bytes):
         """'old', 'new', 'missing', 'folder' or 'torn', from the target's whole bytes."""
@@ -733,6 +744,11 @@ def main():
         part('together', Figure('2 to 4 copies at once', 'rounds'), together)
         part('faults', Figure('faults from outside'), faults)
         env.reset()
+        if bench.start_retries:
+            note = (f'Wine refused to start the package {bench.start_retries} times; those'
+                    f' runs were started again.')
+            print(note)
+            header += ' ' + note
     finally:
         env.stop()
 
