@@ -538,7 +538,7 @@ def fault_rows(bench, support, package, smoke):
                      ('exactly the payload', payload_pages, 0),
                      ('1 page more than the payload', payload_pages + 1, 0)]
             if not smoke:
-                spare = [('no free space', 0, 8), ('half the payload', payload_pages // 2, 8),
+                spare = [('nothing', 0, 8), ('half the payload', payload_pages // 2, 8),
                          ('64 pages short of the payload', payload_pages - 64, 8)] + spare + \
                         [('twice the payload', 2 * payload_pages, 0)]
             for name, pages, want_exit in spare:
