@@ -4,8 +4,8 @@ SHELL := /bin/bash
 BUILD := build
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup build native tools assets win32 win64 demo-build fuzz-build demo test fuzz bench \
-  package clean
+.PHONY: all setup build native tools assets win32 win64 demo-build fuzz-build in-place demo test \
+  fuzz bench reliability package clean
 
 all: build
 
@@ -61,10 +61,18 @@ fuzz-build: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DKESTRANE_FUZZ=ON >/dev/null
 	@cmake --build $(BUILD)/fuzz -j $(JOBS)
 
+# The test build of each package kind that writes its target in place (the reliability
+# suite's control); not part of `build`, so that nothing ships it by mistake.
+in-place: win32 win64
+	@for b in win32 win64; do \
+	  cmake --build $(BUILD)/$$b --target KestraneUpdateInPlace -j $(JOBS) -- --no-print-directory \
+	    >/dev/null || exit 1; \
+	done
+
 demo: setup demo-build
 	@bash scripts/demo.sh
 
-test: build fuzz-build
+test: build fuzz-build in-place
 	@bash scripts/test.sh
 
 fuzz: fuzz-build
@@ -72,6 +80,12 @@ fuzz: fuzz-build
 
 bench: build
 	@bash scripts/bench.sh
+
+# make reliability [KILLS=n] [ROUNDS=n] [FUZZ_SECONDS=n]: killed runs, runs at once, faults
+# from outside and long fuzzing, as one table (build/reliability/report.md).
+reliability: build fuzz-build in-place
+	@python3 tests/reliability/reliability.py --kills $(or $(KILLS),200) \
+	  --rounds $(or $(ROUNDS),50) --fuzz-seconds $(or $(FUZZ_SECONDS),600)
 
 # make package PAYLOAD=path VERSION=n [ARCH=x86|x64] [OUT=file.exe] [GUARDED=1]
 #              [SIGN_CERT=cert.pem SIGN_KEY=key.pem | SIGN_PFX=file.pfx] [SIGN_PASS=...]

@@ -59,10 +59,11 @@ def _newest_input_mtime():
     return newest
 
 
-def guarded_package(file_name, payload, version):
-    """A guarded package of the target's kind installing payload (bytes) as file_name; rebuilt
-    only when missing, its payload changed or a source is newer. Returns its Unix path."""
-    folder = PACKAGES / f'{file_name}-{version}'
+def guarded_package(file_name, payload, version, packages=PACKAGES):
+    """A guarded package of the target's kind installing payload (bytes) as file_name, kept
+    under packages; rebuilt only when missing, its payload changed or a source is newer.
+    Returns its Unix path."""
+    folder = packages / f'{file_name}-{version}'
     folder.mkdir(parents=True, exist_ok=True)
     source = folder / file_name
     exe = folder / f'{file_name.replace(".", "-")}-guarded.exe'
