@@ -688,7 +688,8 @@ def main():
     parser.add_argument('--kills', type=int, default=200)
     parser.add_argument('--guarded-kills', type=int, default=None)
     parser.add_argument('--control-kills', type=int, default=None)
-    parser.add_argument('--rounds', type=int, default=50)
+    parser.add_argument('--rounds', type=int, default=None,
+                        help='rounds of copies at once (default 50, 5 with --smoke)')
     parser.add_argument('--fuzz-seconds', type=int, default=600)
     parser.add_argument('--seed', type=int, default=None)
     parser.add_argument('--smoke', action='store_true')
@@ -696,7 +697,8 @@ def main():
     args = parser.parse_args()
     parts = set(args.only.split(','))
     if args.smoke:
-        parts -= {'fuzz', 'together'}
+        parts -= {'fuzz'}
+    rounds = args.rounds if args.rounds is not None else (5 if args.smoke else 50)
     guarded_kills = args.guarded_kills if args.guarded_kills is not None else \
         max(4, args.kills // 4)
     control_kills = args.control_kills if args.control_kills is not None else \
@@ -764,7 +766,7 @@ def main():
                                                  rng, in_place=True))
 
         def together(figure):
-            runs_together(bench, support, figure, target.package, args.rounds)
+            runs_together(bench, support, figure, target.package, rounds)
 
         def faults(figure):
             return fault_rows(bench, support, target.package, args.smoke)
