@@ -39,9 +39,21 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
   return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-// The fault: the target is truncated and rewritten under its own name.
+// The fault: the target is truncated and rewritten under its own name. It goes out in small
+// pieces, as most writers do; one call for the whole payload would leave a torn file only
+// for the moment between the truncation and that call, which a kill seldom meets.
 bool WriteFileReplacing(const void* bytes, size_t size, const std::string& target) {
-  return WriteTemporaryFile(bytes, size, target);
+  ScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  const char* next = static_cast<const char*>(bytes);
+  for (size_t left = size; left > 0;) {
+    const size_t piece = std::min(left, size_t{64} << 10);
+    if (!WriteAllBytes(file.get(), next, piece)) return false;
+    next += piece;
+    left -= piece;
+  }
+  return file.Close();
 }
 
 }  // namespace kestrane

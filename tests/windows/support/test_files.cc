@@ -179,21 +179,59 @@ bool MountSmallDisk(const std::string& folder, uint32_t bytes) {
   return WaitFor([&] { return TotalBytesOf(folder) == bytes; });
 }
 
+namespace {
+
+// Whether /proc/mounts lists a read-only file system mounted at unix_folder.
+bool IsMountedReadOnly(const std::string& unix_folder) {
+  HANDLE file = CreateFileA("Z:\\proc\\mounts", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string table;
+  char chunk[4096];
+  DWORD got = 0;
+  while (table.size() < (1u << 20) && ReadFile(file, chunk, sizeof chunk, &got, nullptr) &&
+         got > 0) {
+    table.append(chunk, got);
+  }
+  CloseHandle(file);
+  // Wine names the folder through its drive link (prefix/dosdevices/c:/...), the table by
+  // the resolved path (prefix/drive_c/...): compare what follows the drive.
+  std::string tail = unix_folder;
+  const size_t drive = tail.find("/dosdevices/");
+  if (drive != std::string::npos) {
+    const size_t colon = tail.find(':', drive);
+    if (colon != std::string::npos) tail = tail.substr(colon + 1);
+  }
+  while (!tail.empty() && tail.back() == '/') tail.pop_back();
+  if (tail.empty()) return false;
+  // A line reads "source mount-point type options ...".
+  const std::string point = tail + " ";
+  for (size_t start = 0; start < table.size();) {
+    size_t end = table.find('\n', start);
+    if (end == std::string::npos) end = table.size();
+    const std::string line = table.substr(start, end - start);
+    const size_t at = line.find(point);
+    if (at != std::string::npos) {
+      const size_t options = line.find(' ', at + point.size());
+      if (options != std::string::npos && line.compare(options + 1, 3, "ro,") == 0) return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool RemountReadOnly(const std::string& folder) {
   const std::string unix_folder = UnixPath(folder);
   if (unix_folder.empty()) return false;
   if (!RunUnixProgram("Z:\\bin\\mount", "mount -o remount,ro " + Quoted(unix_folder))) {
     return false;
   }
-  const std::string probe = folder + "probe.tmp";
-  return WaitFor([&] {
-    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return true;
-    CloseHandle(file);
-    DeleteFileA(probe.c_str());
-    return false;
-  });
+  // Read from the mount table, not by trying a write: a 32-bit process cannot wait for the
+  // mount program, and a probe file open for writing at the moment it runs makes the remount
+  // fail as busy.
+  return WaitFor([&] { return IsMountedReadOnly(unix_folder); });
 }
 
 void UnmountSmallDisk(const std::string& folder) {
