@@ -19,15 +19,16 @@ namespace {
 
 // Opens a key below root without creating it and closes it again on every path. Whether the
 // key opened is not tested: on a missing key every value-exists test fails.
-class OpenedKey {
+class CurrentKeyScope {
  public:
-  OpenedKey(RegistryHandle& registry, HKEY root, const std::string& path) : registry_(registry) {
+  CurrentKeyScope(RegistryHandle& registry, HKEY root, const std::string& path)
+      : registry_(registry) {
     registry_.SetRoot(root);
     registry_.OpenKey(path, false);
   }
-  ~OpenedKey() { registry_.CloseKey(); }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
+  ~CurrentKeyScope() { registry_.CloseKey(); }
+  CurrentKeyScope(const CurrentKeyScope&) = delete;
+  CurrentKeyScope& operator=(const CurrentKeyScope&) = delete;
 
  private:
   RegistryHandle& registry_;
@@ -78,7 +79,7 @@ bool IsNtPlatform() {
 // Reads the uninstall command under key when it has one: InstallDir becomes its folder and
 // RegistrationKey the key. Returns whether the registration was found there.
 bool ReadRegistration(RegistryHandle& registry, const std::string& key, InstallEnvironment& env) {
-  OpenedKey opened(registry, HKEY_LOCAL_MACHINE, key);
+  CurrentKeyScope opened(registry, HKEY_LOCAL_MACHINE, key);
   if (!registry.ValueExists("UninstallString")) return false;
   env.InstallDir = UninstallFolder(registry.ReadString("UninstallString"));
   env.RegistrationKey = key;
@@ -96,20 +97,20 @@ bool DiscoverEnvironment() {
   env.SystemDir = FolderFromSystem(GetSystemDirectoryA);
   env.WindowsDir = FolderFromSystem(GetWindowsDirectoryA);
   {
-    OpenedKey opened(registry, HKEY_LOCAL_MACHINE, kCurrentVersionKey);
+    CurrentKeyScope opened(registry, HKEY_LOCAL_MACHINE, kCurrentVersionKey);
     env.ProgramFilesDir.clear();
     ReadFolderValue(registry, "ProgramFilesDir", env.ProgramFilesDir);
   }
   env.IsAdmin = IsUserAnAdmin() != FALSE;
   env.TempDir = AddBackslash(EnvironmentVariable("Temp"));
   {
-    OpenedKey opened(registry, HKEY_LOCAL_MACHINE, shell_folders);
+    CurrentKeyScope opened(registry, HKEY_LOCAL_MACHINE, shell_folders);
     env.CommonDesktop.clear();
     ReadFolderValue(registry, "Common Desktop", env.CommonDesktop);
     if (IsNtPlatform()) ReadFolderValue(registry, "Common Programs", env.ProgramsRoot);
   }
   try {
-    OpenedKey opened(registry, HKEY_CURRENT_USER, shell_folders);
+    CurrentKeyScope opened(registry, HKEY_CURRENT_USER, shell_folders);
     ReadFolderValue(registry, "Programs", env.UserPrograms);
     ReadFolderValue(registry, "Desktop", env.UserDesktop);
     ReadFolderValue(registry, "Startup", env.UserStartup);

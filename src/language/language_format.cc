@@ -37,7 +37,7 @@ LineRead ReadLanguageLine(TextFile& file, std::string* line) {
   if (file.AtEnd()) {
     // AtEnd() also answers true after a failed read; the failure is still pending on the
     // file and shows on the next byte.
-    return file.Next() == ByteSource::kError ? LineRead::kError : LineRead::kEnd;
+    return file.Next() == ByteStream::kError ? LineRead::kError : LineRead::kEnd;
   }
   return file.ReadLine(line) ? LineRead::kLine : LineRead::kError;
 }

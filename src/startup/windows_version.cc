@@ -486,7 +486,7 @@ std::string RandomFileName(PseudoRandom& random) {
   return name;
 }
 
-std::string JoinOutputLines(ByteSource& source) {
+std::string JoinOutputLines(ByteStream& source) {
   std::string joined;
   std::string line;
   // Each pass but the last consumes at least one byte, so the source's length bounds the loop.

@@ -114,6 +114,6 @@ std::string ConsoleCommandLine(const std::string& interpreter, const std::string
 std::string RandomFileName(PseudoRandom& random);
 // Returns every line of the source, each followed by "\r\n". One line is read before the end
 // is first tested, so an empty or unreadable source gives "\r\n". Stops at a read error.
-std::string JoinOutputLines(ByteSource& source);
+std::string JoinOutputLines(ByteStream& source);
 
 }  // namespace kestrane

@@ -20,7 +20,7 @@ static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "start-up record
 static_assert(sizeof(VersionRecord::CSDVersion) == sizeof(OSVERSIONINFOEXA::szCSDVersion),
               "service pack text");
 
-constexpr char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr char kNtCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 constexpr char kHotfixQ246009Key[] =
     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
@@ -33,14 +33,14 @@ constexpr int kMetricStarter = 88;
 constexpr int kMetricServerR2 = 89;
 
 // A registry key opened with RegOpenKeyExA, closed when it goes out of scope.
-class OpenedKey {
+class QueryKey {
  public:
-  OpenedKey() = default;
-  ~OpenedKey() {
+  QueryKey() = default;
+  ~QueryKey() {
     if (key_ != nullptr) RegCloseKey(key_);
   }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
+  QueryKey(const QueryKey&) = delete;
+  QueryKey& operator=(const QueryKey&) = delete;
 
   // Opens the key below HKEY_LOCAL_MACHINE for reading values. Returns false when it does not
   // open.
@@ -69,7 +69,7 @@ void ReadSystemInfo(SYSTEM_INFO* info) {
 }
 
 // Returns the value of an environment variable, or an empty text when it is unset.
-std::string EnvironmentVariable(const char* name) {
+std::string EnvironmentValue(const char* name) {
   DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
   // The value may grow between the two calls; a few rounds settle it.
   for (int attempt = 0; attempt < 4 && needed > 0; ++attempt) {
@@ -124,7 +124,7 @@ ProductNameAnswer SystemQueries::ReadProductName() {
   // The process's own registry handle does not exist yet; this one lives for this read only.
   RegistryHandle registry(kAllAccess64BitView);
   registry.SetRoot(HKEY_LOCAL_MACHINE);
-  if (!registry.OpenKey(kCurrentVersionKey, false)) return answer;
+  if (!registry.OpenKey(kNtCurrentVersionKey, false)) return answer;
   answer.KeyOpened = true;
   if (!registry.ValueExists("ProductName")) return answer;
   answer.ValuePresent = true;
@@ -134,7 +134,7 @@ ProductNameAnswer SystemQueries::ReadProductName() {
 
 ProductTypeAnswer SystemQueries::ReadProductType() {
   ProductTypeAnswer answer;
-  OpenedKey key;
+  QueryKey key;
   if (!key.OpenForQuery(kProductOptionsKey)) return answer;
   answer.KeyOpened = true;
   char buffer[kProductTypeBufferSize] = {};
@@ -152,7 +152,7 @@ ProductTypeAnswer SystemQueries::ReadProductType() {
 }
 
 bool SystemQueries::HotfixQ246009Opens() {
-  OpenedKey key;
+  QueryKey key;
   return key.OpenForQuery(kHotfixQ246009Key);
 }
 
@@ -180,7 +180,7 @@ std::string CaptureConsoleOutput(const std::string& command) {
   startup.wShowWindow = SW_HIDE;
 
   const std::string output_file =
-      AddBackslash(EnvironmentVariable("Temp")) + RandomFileName(g_processRandom);
+      AddBackslash(EnvironmentValue("Temp")) + RandomFileName(g_processRandom);
   const std::string command_line =
       ConsoleCommandLine(std::string(interpreter, length), command, output_file);
   std::vector<char> writable(command_line.begin(), command_line.end());

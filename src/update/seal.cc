@@ -51,7 +51,7 @@ SealOutcome ReadFailed() { return {SealStatus::kReadFailed, "the file cannot be 
 
 // Reads `size` bytes at `offset` when they lie inside the file; a range outside it is the
 // file's fault (kMalformed, with `problem`), a failing read the source's (kReadFailed).
-SealOutcome ReadInside(ByteSource& source, uint64_t offset, uint8_t* out, size_t size,
+SealOutcome ReadInside(RandomAccessBytes& source, uint64_t offset, uint8_t* out, size_t size,
                        const char* problem) {
   uint64_t file_size = source.Size();
   if (offset > file_size || file_size - offset < size) return Malformed(problem);
@@ -61,7 +61,8 @@ SealOutcome ReadInside(ByteSource& source, uint64_t offset, uint8_t* out, size_t
 
 // Finds the end of the section data: the largest raw pointer + raw size over the section
 // table at `table`, read in batches so that a table of any length needs no large buffer.
-SealOutcome SectionDataEnd(ByteSource& source, uint64_t table, uint32_t count, uint64_t* end) {
+SealOutcome SectionDataEnd(RandomAccessBytes& source, uint64_t table, uint32_t count,
+                           uint64_t* end) {
   constexpr uint32_t kBatch = 64;
   uint8_t batch[kBatch * kSectionHeaderSize];
   for (uint32_t first = 0; first < count; first += kBatch) {
@@ -109,7 +110,7 @@ bool MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t size) {
   return true;
 }
 
-SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout) {
+SealOutcome ReadPeLayout(RandomAccessBytes& source, PeLayout* layout) {
   PeLayout result;
   result.file_size = source.Size();
 
@@ -201,7 +202,7 @@ SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout) {
   return Verified();
 }
 
-SealOutcome ComputeSeal(ByteSource& source, const PeLayout& layout, Sha256Digest* seal,
+SealOutcome ComputeSeal(RandomAccessBytes& source, const PeLayout& layout, Sha256Digest* seal,
                         Sha256Engine engine, size_t chunk_size) {
   // Sorted and disjoint: the seal ends at 0x3C, the PE header starts at 0x40 or later, and
   // the checksum precedes the data directory inside the optional header.
@@ -229,7 +230,7 @@ SealOutcome ComputeSeal(ByteSource& source, const PeLayout& layout, Sha256Digest
   return Verified();
 }
 
-SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine, size_t chunk_size) {
+SealOutcome VerifySeal(RandomAccessBytes& source, Sha256Engine engine, size_t chunk_size) {
   PeLayout layout;
   SealOutcome outcome = ReadPeLayout(source, &layout);
   if (!outcome.ok()) return outcome;
@@ -244,7 +245,7 @@ SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine, size_t chunk_siz
           blank ? "the file carries no seal" : "the seal does not match the file's content"};
 }
 
-SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32_t* checksum,
+SealOutcome ComputePeChecksum(RandomAccessBytes& source, const PeLayout& layout, uint32_t* checksum,
                               size_t chunk_size) {
   // Whole words per chunk, so that no word straddles two reads.
   chunk_size = std::max<size_t>(chunk_size & ~size_t{1}, 2);
@@ -274,7 +275,8 @@ SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32
   return Verified();
 }
 
-SealOutcome CheckCertificateTable(ByteSource& source, const PeLayout& layout, uint32_t* entries) {
+SealOutcome CheckCertificateTable(RandomAccessBytes& source, const PeLayout& layout,
+                                  uint32_t* entries) {
   *entries = 0;
   if (layout.certificate_size == 0) return Verified();
   const uint64_t end = layout.certificate_offset + layout.certificate_size;

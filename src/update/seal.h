@@ -37,17 +37,17 @@ constexpr size_t kSealSize = 32;
 constexpr size_t kSealChunkSize = size_t{1} << 20;
 
 // A file seen through bounded reads at given offsets.
-class ByteSource {
+class RandomAccessBytes {
  public:
-  virtual ~ByteSource() = default;
+  virtual ~RandomAccessBytes() = default;
   virtual uint64_t Size() const = 0;
   // Reads exactly `size` bytes at `offset` into `out`. Returns false when the bytes cannot
   // be read (a read error, or a range past the end of the source).
   virtual bool ReadAt(uint64_t offset, uint8_t* out, size_t size) = 0;
 };
 
-// A ByteSource over bytes already in memory (the sealing tool, the tests).
-class MemorySource : public ByteSource {
+// A RandomAccessBytes over bytes already in memory (the sealing tool, the tests).
+class MemorySource : public RandomAccessBytes {
  public:
   MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   explicit MemorySource(const std::vector<uint8_t>& bytes)
@@ -95,25 +95,25 @@ struct SealOutcome {
 
 // Reads and checks the PE headers of `source`. On kVerified, `layout` describes the file;
 // otherwise the outcome says what is wrong (kMalformed) or that a read failed.
-SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout);
+SealOutcome ReadPeLayout(RandomAccessBytes& source, PeLayout* layout);
 
 // Computes the seal of a file whose layout ReadPeLayout returned, streaming the covered
 // bytes through one buffer of at most `chunk_size` bytes. Returns kReadFailed when a read
 // fails. May throw std::bad_alloc for the buffer.
-SealOutcome ComputeSeal(ByteSource& source, const PeLayout& layout, Sha256Digest* seal,
+SealOutcome ComputeSeal(RandomAccessBytes& source, const PeLayout& layout, Sha256Digest* seal,
                         Sha256Engine engine = Sha256Engine::kAuto,
                         size_t chunk_size = kSealChunkSize);
 
 // Checks the seal stored in `source` against its content: kVerified, kReadFailed,
 // kMalformed or kMismatch. May throw std::bad_alloc.
-SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine = Sha256Engine::kAuto,
+SealOutcome VerifySeal(RandomAccessBytes& source, Sha256Engine engine = Sha256Engine::kAuto,
                        size_t chunk_size = kSealChunkSize);
 
 // Computes the PE CheckSum of the whole file as imagehlp's CheckSumMappedFile does: the
 // 16-bit little-endian words of the file (a last odd byte padded with zero) added with
 // end-around carry, the 4 bytes of the CheckSum field counted as zero, then the file's
 // length added. Returns kReadFailed when a read fails. May throw std::bad_alloc.
-SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32_t* checksum,
+SealOutcome ComputePeChecksum(RandomAccessBytes& source, const PeLayout& layout, uint32_t* checksum,
                               size_t chunk_size = kSealChunkSize);
 
 // Checks the WIN_CERTIFICATE entries of the certificate table of `layout`: each at least its
@@ -121,7 +121,8 @@ SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32
 // following 8-byte boundary, and together filling the table. Sets `entries` to their count
 // (0 and kVerified for a file without a table); kMalformed with in_certificate_table set
 // when the table is malformed, kReadFailed when a read fails.
-SealOutcome CheckCertificateTable(ByteSource& source, const PeLayout& layout, uint32_t* entries);
+SealOutcome CheckCertificateTable(RandomAccessBytes& source, const PeLayout& layout,
+                                  uint32_t* entries);
 
 // Seals a PE image in memory: pads it with zero bytes to a multiple of 8 (so that a later
 // Authenticode signature adds no padding that the seal would have to cover), stores the

@@ -7,7 +7,7 @@
 namespace kestrane {
 namespace {
 
-class Win32FileSource : public ByteSource {
+class Win32FileSource : public RandomAccessBytes {
  public:
   Win32FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
   uint64_t Size() const override { return size_; }

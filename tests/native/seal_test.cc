@@ -408,7 +408,7 @@ TEST_P(SealTest, PeHeaderInsideTheDosHeaderIsRefused) {
 // ---- streaming: the file passes through a bounded buffer ----
 
 // Records how the verifier reads, and can fail the n-th read.
-class RecordingSource : public ByteSource {
+class RecordingSource : public RandomAccessBytes {
  public:
   explicit RecordingSource(const Bytes& bytes, int fail_at = -1)
       : inner_(bytes), fail_at_(fail_at) {}

@@ -809,7 +809,7 @@ TEST(ConsoleOutput, LettersAreDrawnEvenly) {
 }
 
 // Fails after a given number of bytes, as a broken file would.
-class FailingBytes : public ByteSource {
+class FailingBytes : public ByteStream {
  public:
   FailingBytes(std::string bytes) : bytes_(std::move(bytes)) {}
   int Next() override {

@@ -158,7 +158,7 @@ std::string Hex(const kestrane::Sha256Digest& digest) {
 
 // Compares the resource at `location` with the whole file `payload_path` and prints the
 // verdict. Returns kExitOk when identical, kExitBadFile when they differ.
-int ComparePayload(const char* path, const char* what, kestrane::ByteSource& source,
+int ComparePayload(const char* path, const char* what, kestrane::RandomAccessBytes& source,
                    const kestrane::ResourceLocation& location, const char* payload_path) {
   kestrane::StdioFileSource payload(payload_path);
   if (!payload.is_open()) return Unreadable(payload_path);
