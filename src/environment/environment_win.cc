@@ -3,7 +3,6 @@
 
 #include <exception>
 #include <string>
-#include <vector>
 
 #include "environment/install_environment.h"
 #include "environment/registry_paths.h"
@@ -12,6 +11,7 @@
 #include "startup/messages.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
+#include "startup/system_texts_win.h"
 #include "update/package_info.h"
 
 namespace kestrane {
@@ -45,31 +45,6 @@ void ReadFolderValue(RegistryHandle& registry, const char* name, std::string& fi
   if (registry.ValueExists(name)) field = AddBackslash(registry.ReadString(name));
 }
 
-// Returns the folder that fn writes into a buffer (GetSystemDirectoryA and its kin), with its
-// backslash, or an empty path when the call fails.
-std::string FolderFromSystem(UINT(WINAPI* fn)(LPSTR, UINT)) {
-  std::vector<char> buffer(256);
-  UINT length = fn(buffer.data(), static_cast<UINT>(buffer.size()));
-  if (length >= buffer.size()) {  // too small: length is the size needed
-    buffer.resize(length + 1);
-    length = fn(buffer.data(), static_cast<UINT>(buffer.size()));
-  }
-  if (length == 0 || length >= buffer.size()) return std::string();
-  return AddBackslash(std::string(buffer.data(), length));
-}
-
-// Returns the environment variable's value, or an empty text when it is not set.
-std::string EnvironmentVariable(const char* name) {
-  std::vector<char> buffer(256);
-  DWORD length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (length >= buffer.size()) {  // too small: length is the size needed
-    buffer.resize(length + 1);
-    length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-  }
-  if (length == 0 || length >= buffer.size()) return std::string();
-  return std::string(buffer.data(), length);
-}
-
 bool IsNtPlatform() {
   OSVERSIONINFOA info = {};
   info.dwOSVersionInfoSize = sizeof info;
@@ -94,8 +69,8 @@ bool DiscoverEnvironment() {
   const std::string shell_folders = ShellFoldersKey();
 
   env.ProgramsRoot.clear();
-  env.SystemDir = FolderFromSystem(GetSystemDirectoryA);
-  env.WindowsDir = FolderFromSystem(GetWindowsDirectoryA);
+  env.SystemDir = AddBackslash(SystemFolder(GetSystemDirectoryA));
+  env.WindowsDir = AddBackslash(SystemFolder(GetWindowsDirectoryA));
   {
     CurrentKeyScope opened(registry, HKEY_LOCAL_MACHINE, kCurrentVersionKey);
     env.ProgramFilesDir.clear();

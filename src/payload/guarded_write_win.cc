@@ -11,6 +11,7 @@
 #include "payload/version_probes.h"
 #include "progress/progress_window_win.h"
 #include "startup/scoped_handle_win.h"
+#include "startup/system_texts_win.h"
 
 namespace kestrane {
 namespace {
@@ -60,11 +61,6 @@ NewFileOutcome WriteNewFile(const void* bytes, size_t size, const std::string& t
   if (file.Close() && written) return NewFileOutcome::kWritten;
   DeleteFileA(target.c_str());
   return NewFileOutcome::kFailed;
-}
-
-bool IsExistingFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 FileVersion ReadVersion(VersionKind kind, const std::string& path) {

@@ -11,6 +11,10 @@
 
 namespace kestrane {
 
+// The language identifier Russian boxes are shown with (LANG_RUSSIAN), so that their buttons
+// read in Russian where Windows has the texts.
+constexpr uint16_t kRussianLanguage = 0x19;
+
 // Shows a modal error box in the interface language (StartupSettings::RussianUI): the Russian
 // text under TitleRussian through MessageBoxExW with language 0x19, or the English text under
 // TitleEnglish through MessageBoxW. Returns when dismissed.

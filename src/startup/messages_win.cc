@@ -10,7 +10,6 @@ namespace {
 
 constexpr UINT kErrorStyle = MB_ICONERROR | MB_SERVICE_NOTIFICATION;                     // 0x200010
 constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_TOPMOST;  // 0x42024
-constexpr WORD kRussianLanguage = 0x19;
 
 }  // namespace
 

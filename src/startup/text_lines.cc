@@ -20,6 +20,13 @@ int MemoryBytes::Next() {
   return static_cast<unsigned char>(bytes_[pos_++]);
 }
 
+bool IsBlank(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  }
+  return true;
+}
+
 std::vector<std::string> SplitTextLines(std::string_view bytes) {
   std::vector<std::string> lines;
   MemoryBytes source(bytes);

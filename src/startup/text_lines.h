@@ -40,6 +40,10 @@ class MemoryBytes : public ByteStream {
   size_t pos_ = 0;
 };
 
+// Returns true when the text is empty or made only of characters with codes 0 to 32 (a blank
+// line of a language file, a blank part of a Windows name).
+bool IsBlank(std::string_view text);
+
 // Returns every line of the text in order; a final line without a line feed counts, an empty
 // text has no lines.
 std::vector<std::string> SplitTextLines(std::string_view bytes);

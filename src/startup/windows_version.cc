@@ -468,13 +468,6 @@ std::string SubstringFrom(const std::string& text, long start, long count) {
   return text.substr(static_cast<size_t>(start - 1), static_cast<size_t>(count));
 }
 
-bool IsBlank(const std::string& text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) > 32) return false;
-  }
-  return true;
-}
-
 std::string ConsoleCommandLine(const std::string& interpreter, const std::string& command,
                                const std::string& output_file) {
   return interpreter + " /c " + command + " > \"" + output_file + "\"";

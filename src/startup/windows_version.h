@@ -101,8 +101,6 @@ long PositionOf(const std::string& text, const std::string& what);
 // Returns count characters of text from position start; empty when count is 0 or less or
 // start lies beyond the end; stops at the end of the text. A start below 1 counts as 1.
 std::string SubstringFrom(const std::string& text, long start, long count);
-// Returns true when the text is empty or made only of characters with codes 0 to 32.
-bool IsBlank(const std::string& text);
 
 // Pieces of CaptureConsoleOutput that need no platform.
 

@@ -9,6 +9,7 @@
 #include "startup/registry_win.h"
 #include "startup/scoped_handle_win.h"
 #include "startup/startup_settings.h"
+#include "startup/system_texts_win.h"
 #include "startup/text_lines.h"
 
 namespace kestrane {
@@ -66,19 +67,6 @@ void ReadSystemInfo(SYSTEM_INFO* info) {
   } else {
     GetSystemInfo(info);
   }
-}
-
-// Returns the value of an environment variable, or an empty text when it is unset.
-std::string EnvironmentValue(const char* name) {
-  DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
-  // The value may grow between the two calls; a few rounds settle it.
-  for (int attempt = 0; attempt < 4 && needed > 0; ++attempt) {
-    std::vector<char> buffer(needed);
-    const DWORD got = GetEnvironmentVariableA(name, buffer.data(), needed);
-    if (got < needed) return std::string(buffer.data(), got);
-    needed = got;
-  }
-  return "";
 }
 
 }  // namespace
@@ -168,10 +156,9 @@ std::string WindowsDisplayName(bool include_version) {
 }
 
 std::string CaptureConsoleOutput(const std::string& command) {
-  char interpreter[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableA("ComSpec", interpreter, sizeof interpreter);
-  // A value that does not fit is answered with the size it needs; it counts as missing.
-  if (length == 0 || length >= sizeof interpreter) return "";
+  const std::string interpreter = EnvironmentVariable("ComSpec");
+  // The interpreter's path is held to the classic path limit; a longer one counts as missing.
+  if (interpreter.empty() || interpreter.size() >= MAX_PATH) return "";
 
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
@@ -180,9 +167,8 @@ std::string CaptureConsoleOutput(const std::string& command) {
   startup.wShowWindow = SW_HIDE;
 
   const std::string output_file =
-      AddBackslash(EnvironmentValue("Temp")) + RandomFileName(g_processRandom);
-  const std::string command_line =
-      ConsoleCommandLine(std::string(interpreter, length), command, output_file);
+      AddBackslash(EnvironmentVariable("Temp")) + RandomFileName(g_processRandom);
+  const std::string command_line = ConsoleCommandLine(interpreter, command, output_file);
   std::vector<char> writable(command_line.begin(), command_line.end());
   writable.push_back('\0');
 

@@ -7,6 +7,7 @@
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
 #include "startup/startup_step.h"
+#include "startup/system_texts_win.h"
 #include "update/host_control.h"
 #include "update/package_info.h"
 #include "update/run_update.h"
@@ -16,13 +17,6 @@
 
 namespace kestrane {
 namespace {
-
-constexpr uint16_t kRussianLanguage = 0x19;
-
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 // Closes the registry handle's current key when the scope ends, also when a write throws.
 class KeyCloser {
@@ -80,7 +74,7 @@ UpdateOutcome RunUpdate() {
 
   const bool quiet = IsQuietMode(g_startupSettings.FirstArg);
   if (!IsFullFolderPath(environment.InstallDir) ||
-      !FileExists(environment.InstallDir + HostExecutableName(info))) {
+      !IsExistingFile(environment.InstallDir + HostExecutableName(info))) {
     ReportError(kHostNotInstalledText.english, kHostNotInstalledText.russian);
     return UpdateOutcome::kHostNotInstalled;
   }
