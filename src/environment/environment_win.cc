@@ -17,23 +17,6 @@
 namespace kestrane {
 namespace {
 
-// Opens a key below root without creating it and closes it again on every path. Whether the
-// key opened is not tested: on a missing key every value-exists test fails.
-class CurrentKeyScope {
- public:
-  CurrentKeyScope(RegistryHandle& registry, HKEY root, const std::string& path)
-      : registry_(registry) {
-    registry_.SetRoot(root);
-    registry_.OpenKey(path, false);
-  }
-  ~CurrentKeyScope() { registry_.CloseKey(); }
-  CurrentKeyScope(const CurrentKeyScope&) = delete;
-  CurrentKeyScope& operator=(const CurrentKeyScope&) = delete;
-
- private:
-  RegistryHandle& registry_;
-};
-
 RegistryHandle& Registry() {
   if (g_startupSettings.Registry == nullptr) throw RegistryError("No registry handle");
   return *g_startupSettings.Registry;
@@ -54,7 +37,7 @@ bool IsNtPlatform() {
 // Reads the uninstall command under key when it has one: InstallDir becomes its folder and
 // RegistrationKey the key. Returns whether the registration was found there.
 bool ReadRegistration(RegistryHandle& registry, const std::string& key, InstallEnvironment& env) {
-  CurrentKeyScope opened(registry, HKEY_LOCAL_MACHINE, key);
+  const KeyScope opened = registry.Open(HKEY_LOCAL_MACHINE, key, false);
   if (!registry.ValueExists("UninstallString")) return false;
   env.InstallDir = UninstallFolder(registry.ReadString("UninstallString"));
   env.RegistrationKey = key;
@@ -72,20 +55,20 @@ bool DiscoverEnvironment() {
   env.SystemDir = AddBackslash(SystemFolder(GetSystemDirectoryA));
   env.WindowsDir = AddBackslash(SystemFolder(GetWindowsDirectoryA));
   {
-    CurrentKeyScope opened(registry, HKEY_LOCAL_MACHINE, kCurrentVersionKey);
+    const KeyScope opened = registry.Open(HKEY_LOCAL_MACHINE, kCurrentVersionKey, false);
     env.ProgramFilesDir.clear();
     ReadFolderValue(registry, "ProgramFilesDir", env.ProgramFilesDir);
   }
   env.IsAdmin = IsUserAnAdmin() != FALSE;
   env.TempDir = AddBackslash(EnvironmentVariable("Temp"));
   {
-    CurrentKeyScope opened(registry, HKEY_LOCAL_MACHINE, shell_folders);
+    const KeyScope opened = registry.Open(HKEY_LOCAL_MACHINE, shell_folders, false);
     env.CommonDesktop.clear();
     ReadFolderValue(registry, "Common Desktop", env.CommonDesktop);
     if (IsNtPlatform()) ReadFolderValue(registry, "Common Programs", env.ProgramsRoot);
   }
   try {
-    CurrentKeyScope opened(registry, HKEY_CURRENT_USER, shell_folders);
+    const KeyScope opened = registry.Open(HKEY_CURRENT_USER, shell_folders, false);
     ReadFolderValue(registry, "Programs", env.UserPrograms);
     ReadFolderValue(registry, "Desktop", env.UserDesktop);
     ReadFolderValue(registry, "Startup", env.UserStartup);

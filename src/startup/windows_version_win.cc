@@ -33,26 +33,11 @@ constexpr int kMetricMediaCenter = 87;
 constexpr int kMetricStarter = 88;
 constexpr int kMetricServerR2 = 89;
 
-// A registry key opened with RegOpenKeyExA, closed when it goes out of scope.
-class QueryKey {
- public:
-  QueryKey() = default;
-  ~QueryKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  QueryKey(const QueryKey&) = delete;
-  QueryKey& operator=(const QueryKey&) = delete;
-
-  // Opens the key below HKEY_LOCAL_MACHINE for reading values. Returns false when it does not
-  // open.
-  bool OpenForQuery(const char* path) {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key_) == ERROR_SUCCESS;
-  }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+// Opens a key below HKEY_LOCAL_MACHINE for reading values, through a handle of its own: the
+// process's registry handle does not exist yet.
+KeyScope OpenForQuery(RegistryHandle& registry, const char* path) {
+  return registry.Open(HKEY_LOCAL_MACHINE, path, false);
+}
 
 void ReadSystemInfo(SYSTEM_INFO* info) {
   // A 32-bit process on 64-bit Windows learns the system's architecture only from
@@ -122,13 +107,14 @@ ProductNameAnswer SystemQueries::ReadProductName() {
 
 ProductTypeAnswer SystemQueries::ReadProductType() {
   ProductTypeAnswer answer;
-  QueryKey key;
-  if (!key.OpenForQuery(kProductOptionsKey)) return answer;
+  RegistryHandle registry(KEY_QUERY_VALUE);
+  const KeyScope key = OpenForQuery(registry, kProductOptionsKey);
+  if (!key.opened()) return answer;
   answer.KeyOpened = true;
   char buffer[kProductTypeBufferSize] = {};
   DWORD size = sizeof buffer;
   DWORD type = REG_NONE;
-  answer.ReadOk = RegQueryValueExA(key.get(), "ProductType", nullptr, &type,
+  answer.ReadOk = RegQueryValueExA(registry.Key(), "ProductType", nullptr, &type,
                                    reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
   if (!answer.ReadOk) return answer;
   answer.IsString = type == REG_SZ;
@@ -140,8 +126,8 @@ ProductTypeAnswer SystemQueries::ReadProductType() {
 }
 
 bool SystemQueries::HotfixQ246009Opens() {
-  QueryKey key;
-  return key.OpenForQuery(kHotfixQ246009Key);
+  RegistryHandle registry(KEY_QUERY_VALUE);
+  return OpenForQuery(registry, kHotfixQ246009Key).opened();
 }
 
 bool IdentifyWindows(WindowsIdentity* identity) {

@@ -18,18 +18,6 @@
 namespace kestrane {
 namespace {
 
-// Closes the registry handle's current key when the scope ends, also when a write throws.
-class KeyCloser {
- public:
-  explicit KeyCloser(RegistryHandle& registry) : registry_(registry) {}
-  ~KeyCloser() { registry_.CloseKey(); }
-  KeyCloser(const KeyCloser&) = delete;
-  KeyCloser& operator=(const KeyCloser&) = delete;
-
- private:
-  RegistryHandle& registry_;
-};
-
 // Records the installed folder's new size under the host's uninstall registration. A key that
 // cannot be opened or written makes WriteInteger throw; nothing here catches that, so the
 // top-level handler ends the process.
@@ -38,10 +26,9 @@ void RefreshInstalledSize(const InstallEnvironment& environment, const PackageIn
   // measured the folder after every write. A wait that runs out records the size all the same.
   InstallLock lock;
   RegistryHandle& registry = *g_startupSettings.Registry;
-  registry.SetRoot(HKEY_LOCAL_MACHINE);
-  KeyCloser closer(registry);
   // The result of opening needs no test of its own: with no key open the write fails.
-  registry.OpenKey(SizeRegistrationKey(environment, info), true);
+  const KeyScope key =
+      registry.Open(HKEY_LOCAL_MACHINE, SizeRegistrationKey(environment, info), true);
   const int32_t size = FolderSizeKiB(environment.InstallDir);
   if (size != -1) registry.WriteInteger("EstimatedSize", size);
 }
