@@ -11,6 +11,7 @@
 #include "startup/startup_settings.h"
 #include "startup/system_texts_win.h"
 #include "startup/text_lines.h"
+#include "startup/console_output.h"
 
 namespace kestrane {
 namespace {

@@ -14,6 +14,7 @@
 #include "update/self_check.h"
 #include "update/update_rules.h"
 #include "update/update_texts.h"
+#include "environment/folder_size_win.h"
 
 namespace kestrane {
 namespace {
@@ -51,11 +52,11 @@ UpdateOutcome RunUpdate() {
   if (IsHostRunning()) AskHostToQuit();
 
   switch (VerifyOwnFile()) {
-    case SealCheck::kPassed:
+    case OwnFileVerdict::kPassed:
       break;
-    case SealCheck::kUnreadable:
+    case OwnFileVerdict::kUnreadable:
       return UpdateOutcome::kPackageUnreadable;
-    case SealCheck::kDistorted:
+    case OwnFileVerdict::kDistorted:
       return UpdateOutcome::kPackageDistorted;
   }
 

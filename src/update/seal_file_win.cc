@@ -35,7 +35,7 @@ class Win32FileSource : public RandomAccessBytes {
 
 }  // namespace
 
-SealOutcome CheckFileSeal(const wchar_t* path) {
+SealReport CheckFileSeal(const wchar_t* path) {
   ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                 nullptr));

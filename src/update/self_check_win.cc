@@ -19,7 +19,7 @@ SealStatus CheckOwnFile() {
 
 }  // namespace
 
-SealCheck VerifyOwnFile() {
+OwnFileVerdict VerifyOwnFile() {
   SealStatus status;
   try {
     status = CheckOwnFile();
@@ -29,18 +29,18 @@ SealCheck VerifyOwnFile() {
   }
   switch (status) {
     case SealStatus::kVerified:
-      return SealCheck::kPassed;
+      return OwnFileVerdict::kPassed;
     case SealStatus::kReadFailed:
       ReportError("Failed to check up the package file!",
                   "Не удаётся проверить файл пакета установки!");
-      return SealCheck::kUnreadable;
+      return OwnFileVerdict::kUnreadable;
     case SealStatus::kMalformed:
     case SealStatus::kMismatch:
       break;
   }
   ReportError("The package file has been distorted!\r\nVirus?",
               "Файл пакета установки искажён!\r\nВирус?");
-  return SealCheck::kDistorted;
+  return OwnFileVerdict::kDistorted;
 }
 
 }  // namespace kestrane

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "startup/errors.h"
+#include "startup/console_output.h"
+#include "startup/text_lines.h"
 
 namespace kestrane {
 namespace {
