@@ -4,23 +4,16 @@
 #include <exception>
 #include <string>
 
-#include "environment/install_environment.h"
+#include "environment/environment_win.h"
 #include "environment/registry_paths.h"
 #include "environment/uninstall_path.h"
-#include "startup/errors.h"
 #include "startup/messages.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
 #include "startup/system_texts_win.h"
-#include "update/package_info.h"
 
 namespace kestrane {
 namespace {
-
-RegistryHandle& Registry() {
-  if (g_startupSettings.Registry == nullptr) throw RegistryError("No registry handle");
-  return *g_startupSettings.Registry;
-}
 
 // Sets field to the named folder value, with its backslash, when the value exists. Throws
 // RegistryError when the value is not a text.
@@ -46,9 +39,9 @@ bool ReadRegistration(RegistryHandle& registry, const std::string& key, InstallE
 
 }  // namespace
 
-bool DiscoverEnvironment() {
-  InstallEnvironment& env = g_installEnvironment;
-  RegistryHandle& registry = Registry();
+bool DiscoverEnvironment(RegistryHandle& registry, const std::string& program,
+                         InstallEnvironment* environment) {
+  InstallEnvironment& env = *environment;
   const std::string shell_folders = ShellFoldersKey();
 
   env.ProgramsRoot.clear();
@@ -79,7 +72,6 @@ bool DiscoverEnvironment() {
   env.UninstallKey = UninstallKeyPath();
   if (env.ProgramsRoot.size() < 2) env.ProgramsRoot = env.UserPrograms;
 
-  const std::string& program = g_packageInfo.ProgramName;
   env.InstallDir = env.ProgramFilesDir + program;
   env.RegistrationKey.clear();
   if (!ReadRegistration(registry, env.UninstallKey + program, env)) {

@@ -27,8 +27,4 @@ struct InstallEnvironment {
 
 extern InstallEnvironment g_installEnvironment;
 
-// Fills g_installEnvironment. Returns false after reporting a registry failure while reading
-// the user's shell folders; true otherwise.
-bool DiscoverEnvironment();
-
 }  // namespace kestrane

@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include "environment/environment_win.h"
 #include "environment/install_environment.h"
 #include "payload/extract_payload.h"
+#include "startup/errors.h"
 #include "startup/install_lock_win.h"
 #include "startup/messages.h"
 #include "startup/registry_win.h"
@@ -22,11 +24,11 @@ namespace {
 // Records the installed folder's new size under the host's uninstall registration. A key that
 // cannot be opened or written makes WriteInteger throw; nothing here catches that, so the
 // top-level handler ends the process.
-void RefreshInstalledSize(const InstallEnvironment& environment, const PackageInfo& info) {
+void RefreshInstalledSize(RegistryHandle& registry, const InstallEnvironment& environment,
+                          const PackageInfo& info) {
   // Measured and recorded while no other run writes, so that the last run to record the size
   // measured the folder after every write. A wait that runs out records the size all the same.
   InstallLock lock;
-  RegistryHandle& registry = *g_startupSettings.Registry;
   // The result of opening needs no test of its own: with no key open the write fails.
   const KeyScope key =
       registry.Open(HKEY_LOCAL_MACHINE, SizeRegistrationKey(environment, info), true);
@@ -36,11 +38,16 @@ void RefreshInstalledSize(const InstallEnvironment& environment, const PackageIn
 
 }  // namespace
 
-UpdateOutcome RunUpdate() {
-  PackageInfo& info = g_packageInfo;
-  FillProgramFields(info);
+UpdateOutcome RunUpdate(const PackageInfo& package) {
+  g_packageInfo = package;
+  const PackageInfo& info = g_packageInfo;
+  SetErrorTitles({info.TitleRussian, info.TitleEnglish});
 
-  if (!DiscoverEnvironment()) return UpdateOutcome::kRegistryFailure;
+  if (g_startupSettings.Registry == nullptr) throw RegistryError("No registry handle");
+  RegistryHandle& registry = *g_startupSettings.Registry;
+  if (!DiscoverEnvironment(registry, info.ProgramName, &g_installEnvironment)) {
+    return UpdateOutcome::kRegistryFailure;
+  }
   const InstallEnvironment& environment = g_installEnvironment;
 
   if (!environment.IsAdmin) {
@@ -78,13 +85,14 @@ UpdateOutcome RunUpdate() {
   const bool written = ExtractPayload(info.ResourceName, info.ResourceType,
                                       environment.InstallDir + info.PayloadFileName, info.Guarded);
 
-  RefreshInstalledSize(environment, info);
+  RefreshInstalledSize(registry, environment, info);
 
+  const std::string host = HostExecutableName(info);
   if (quiet) {
-    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise();
+    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise(environment.InstallDir, host);
   } else if (AskQuestionInLanguage(MessageText::Program(FinishQuestionText(info)),
                                    MessageText::Program(info.TitleEnglish), kRussianLanguage)) {
-    StartHostAndRaise();
+    StartHostAndRaise(environment.InstallDir, host);
   }
   return written ? UpdateOutcome::kInstalled : UpdateOutcome::kPayloadNotWritten;
 }

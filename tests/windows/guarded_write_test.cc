@@ -17,8 +17,8 @@
 #include "support/box_answerer.h"
 #include "support/box_watcher.h"
 #include "support/test_files.h"
-#include "update/package_info.h"
 #include "payload/temp_name.h"
+#include "startup/messages.h"
 
 namespace kestrane {
 namespace {
@@ -158,8 +158,7 @@ class GuardedWrite : public testing::Test {
   void SetUp() override {
     folder_ = MakeTestFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
     ASSERT_FALSE(folder_.empty());
-    g_packageInfo.TitleEnglish = "Payload test";
-    g_packageInfo.TitleRussian = "Проверка";
+    SetErrorTitles({"Проверка", "Payload test"});
     g_startupSettings.RussianUI = false;
     g_languageSupport.CurrentLanguageIndex = -1;
     // Whatever an earlier test left on the screen.
