@@ -54,7 +54,7 @@ bool VerifyOnce(const std::string& path, Sha256Engine engine, bool as_pe) {
   kestrane::StdioFileSource source(path.c_str());
   if (!source.is_open()) return false;
   if (as_pe) {
-    kestrane::SealOutcome outcome = kestrane::VerifySeal(source, engine);
+    kestrane::SealReport outcome = kestrane::VerifySeal(source, engine);
     return outcome.status == kestrane::SealStatus::kVerified ||
            outcome.status == kestrane::SealStatus::kMismatch;
   }

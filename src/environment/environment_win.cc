@@ -1,133 +1,53 @@
+#include "environment/environment_win.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
-#include <exception>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "environment/install_environment.h"
-#include "environment/registry_paths.h"
-#include "environment/uninstall_path.h"
-#include "startup/errors.h"
-#include "startup/messages.h"
-#include "startup/registry_win.h"
-#include "startup/startup_settings.h"
-#include "update/package_info.h"
+#include "environment/environment_discovery.h"
+#include "startup/system_texts_win.h"
 
 namespace kestrane {
 namespace {
 
-// Opens a key below root without creating it and closes it again on every path. Whether the
-// key opened is not tested: on a missing key every value-exists test fails.
-class OpenedKey {
+// Answers discovery's reads from the running system, the registry through the given handle.
+class SystemEnvironmentReads : public EnvironmentReads {
  public:
-  OpenedKey(RegistryHandle& registry, HKEY root, const std::string& path) : registry_(registry) {
-    registry_.SetRoot(root);
-    registry_.OpenKey(path, false);
+  explicit SystemEnvironmentReads(RegistryHandle& registry) : registry_(registry) {}
+
+  std::string SystemFolder() override { return kestrane::SystemFolder(GetSystemDirectoryA); }
+  std::string WindowsFolder() override { return kestrane::SystemFolder(GetWindowsDirectoryA); }
+
+  std::optional<std::string> ReadText(RegistryRoot root, const std::string& key,
+                                      const std::string& name) override {
+    const KeyScope opened = registry_.Open(
+        root == RegistryRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key, false);
+    // Whether the key opened needs no test: on a missing key the value test fails.
+    if (!registry_.ValueExists(name)) return std::nullopt;
+    return registry_.ReadString(name);
   }
-  ~OpenedKey() { registry_.CloseKey(); }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
+
+  bool IsAdmin() override { return IsUserAnAdmin() != FALSE; }
+  std::string TempVariable() override { return EnvironmentVariable("Temp"); }
+
+  bool IsNtPlatform() override {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  }
 
  private:
   RegistryHandle& registry_;
 };
 
-RegistryHandle& Registry() {
-  if (g_startupSettings.Registry == nullptr) throw RegistryError("No registry handle");
-  return *g_startupSettings.Registry;
-}
-
-// Sets field to the named folder value, with its backslash, when the value exists. Throws
-// RegistryError when the value is not a text.
-void ReadFolderValue(RegistryHandle& registry, const char* name, std::string& field) {
-  if (registry.ValueExists(name)) field = AddBackslash(registry.ReadString(name));
-}
-
-// Returns the folder that fn writes into a buffer (GetSystemDirectoryA and its kin), with its
-// backslash, or an empty path when the call fails.
-std::string FolderFromSystem(UINT(WINAPI* fn)(LPSTR, UINT)) {
-  std::vector<char> buffer(256);
-  UINT length = fn(buffer.data(), static_cast<UINT>(buffer.size()));
-  if (length >= buffer.size()) {  // too small: length is the size needed
-    buffer.resize(length + 1);
-    length = fn(buffer.data(), static_cast<UINT>(buffer.size()));
-  }
-  if (length == 0 || length >= buffer.size()) return std::string();
-  return AddBackslash(std::string(buffer.data(), length));
-}
-
-// Returns the environment variable's value, or an empty text when it is not set.
-std::string EnvironmentVariable(const char* name) {
-  std::vector<char> buffer(256);
-  DWORD length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (length >= buffer.size()) {  // too small: length is the size needed
-    buffer.resize(length + 1);
-    length = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-  }
-  if (length == 0 || length >= buffer.size()) return std::string();
-  return std::string(buffer.data(), length);
-}
-
-bool IsNtPlatform() {
-  OSVERSIONINFOA info = {};
-  info.dwOSVersionInfoSize = sizeof info;
-  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
-
-// Reads the uninstall command under key when it has one: InstallDir becomes its folder and
-// RegistrationKey the key. Returns whether the registration was found there.
-bool ReadRegistration(RegistryHandle& registry, const std::string& key, InstallEnvironment& env) {
-  OpenedKey opened(registry, HKEY_LOCAL_MACHINE, key);
-  if (!registry.ValueExists("UninstallString")) return false;
-  env.InstallDir = UninstallFolder(registry.ReadString("UninstallString"));
-  env.RegistrationKey = key;
-  return true;
-}
-
 }  // namespace
 
-bool DiscoverEnvironment() {
-  InstallEnvironment& env = g_installEnvironment;
-  RegistryHandle& registry = Registry();
-  const std::string shell_folders = ShellFoldersKey();
-
-  env.ProgramsRoot.clear();
-  env.SystemDir = FolderFromSystem(GetSystemDirectoryA);
-  env.WindowsDir = FolderFromSystem(GetWindowsDirectoryA);
-  {
-    OpenedKey opened(registry, HKEY_LOCAL_MACHINE, kCurrentVersionKey);
-    env.ProgramFilesDir.clear();
-    ReadFolderValue(registry, "ProgramFilesDir", env.ProgramFilesDir);
-  }
-  env.IsAdmin = IsUserAnAdmin() != FALSE;
-  env.TempDir = AddBackslash(EnvironmentVariable("Temp"));
-  {
-    OpenedKey opened(registry, HKEY_LOCAL_MACHINE, shell_folders);
-    env.CommonDesktop.clear();
-    ReadFolderValue(registry, "Common Desktop", env.CommonDesktop);
-    if (IsNtPlatform()) ReadFolderValue(registry, "Common Programs", env.ProgramsRoot);
-  }
-  try {
-    OpenedKey opened(registry, HKEY_CURRENT_USER, shell_folders);
-    ReadFolderValue(registry, "Programs", env.UserPrograms);
-    ReadFolderValue(registry, "Desktop", env.UserDesktop);
-    ReadFolderValue(registry, "Startup", env.UserStartup);
-  } catch (const std::exception&) {
-    ReportError("No access to system registry", "Нет доступа к системному реестру");
-    return false;
-  }
-  env.UninstallKey = UninstallKeyPath();
-  if (env.ProgramsRoot.size() < 2) env.ProgramsRoot = env.UserPrograms;
-
-  const std::string& program = g_packageInfo.ProgramName;
-  env.InstallDir = env.ProgramFilesDir + program;
-  env.RegistrationKey.clear();
-  if (!ReadRegistration(registry, env.UninstallKey + program, env)) {
-    ReadRegistration(registry, Wow64MirrorPath(env.UninstallKey) + program, env);
-  }
-  env.InstallDir = AddBackslash(env.InstallDir);
-  return true;
+bool DiscoverEnvironment(RegistryHandle& registry, const std::string& program,
+                         InstallEnvironment* environment) {
+  SystemEnvironmentReads reads(registry);
+  return ResolveEnvironment(reads, program, environment);
 }
 
 }  // namespace kestrane

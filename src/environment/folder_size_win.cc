@@ -1,10 +1,11 @@
+#include "environment/folder_size_win.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "environment/folder_size.h"
-#include "environment/install_environment.h"
 #include "startup/startup_settings.h"
 
 namespace kestrane {

@@ -3,7 +3,6 @@
 // empty or ends with a backslash.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace kestrane {
@@ -27,13 +26,5 @@ struct InstallEnvironment {
 };
 
 extern InstallEnvironment g_installEnvironment;
-
-// Fills g_installEnvironment. Returns false after reporting a registry failure while reading
-// the user's shell folders; true otherwise.
-bool DiscoverEnvironment();
-
-// Returns the summed size of every file in the folder tree in KiB (rounded down, at most
-// 0x7FFFFFFF), or -1 when the name is empty or names no existing folder.
-int32_t FolderSizeKiB(const std::string& folder);
 
 }  // namespace kestrane

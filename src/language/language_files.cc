@@ -39,7 +39,7 @@ bool ReadBlockContinuation(TextFile& file, std::string* block) {
   for (;;) {
     LineRead read = ReadLanguageLine(file, &line);
     if (read == LineRead::kError) return false;
-    if (read == LineRead::kEnd || IsBlankLine(line)) return true;
+    if (read == LineRead::kEnd || IsBlank(line)) return true;
     *block += line;
     *block += kLineBreak;
   }

@@ -1,15 +1,15 @@
 #include "language/language_format.h"
 
+#include "startup/ascii_case.h"
+
 namespace kestrane {
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Returns true when text[at...] begins with "<key>]", letters A to Z compared without case.
 bool HasKeyAndBracketAt(std::string_view text, size_t at, std::string_view key) {
   if (at > text.size() || text.size() - at < key.size() + 1) return false;
   for (size_t i = 0; i < key.size(); ++i) {
-    if (LowerAscii(text[at + i]) != LowerAscii(key[i])) return false;
+    if (LowerAsciiLetter(text[at + i]) != LowerAsciiLetter(key[i])) return false;
   }
   return text[at + key.size()] == ']';
 }
@@ -25,19 +25,12 @@ bool IsHeaderLineFor(std::string_view line, std::string_view key) {
   return !line.empty() && line[0] == '[' && HasKeyAndBracketAt(line, 1, key);
 }
 
-bool IsBlankLine(std::string_view line) {
-  for (char c : line) {
-    if (static_cast<unsigned char>(c) > ' ') return false;
-  }
-  return true;
-}
-
 LineRead ReadLanguageLine(TextFile& file, std::string* line) {
   if (!file.IsOpen()) return LineRead::kError;
   if (file.AtEnd()) {
     // AtEnd() also answers true after a failed read; the failure is still pending on the
     // file and shows on the next byte.
-    return file.Next() == ByteSource::kError ? LineRead::kError : LineRead::kEnd;
+    return file.Next() == ByteStream::kError ? LineRead::kError : LineRead::kEnd;
   }
   return file.ReadLine(line) ? LineRead::kLine : LineRead::kError;
 }

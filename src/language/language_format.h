@@ -15,9 +15,6 @@ namespace kestrane {
 // starts with a blank is never a header.
 bool IsHeaderLineFor(std::string_view line, std::string_view key);
 
-// Returns true when the line holds nothing but characters with codes 0 to 32.
-bool IsBlankLine(std::string_view line);
-
 enum class LineRead {
   kLine,   // *line holds the next line
   kEnd,    // the file had no further line

@@ -15,8 +15,4 @@ namespace kestrane {
 bool ExtractPayload(const std::string& resource_name, const std::string& resource_type,
                     const std::string& target, bool guarded);
 
-// Returns the path with "~" inserted after its last backslash (the last character is not
-// examined), or in front of the whole path when it has none: C:\a\b.pak gives C:\a\~b.pak.
-std::string MakeTempName(const std::string& path);
-
 }  // namespace kestrane

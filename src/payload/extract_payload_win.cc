@@ -7,6 +7,7 @@
 #include "payload/safe_write_win.h"
 #include "startup/install_lock_win.h"
 #include "startup/messages.h"
+#include "payload/write_outcome.h"
 
 namespace kestrane {
 namespace {
@@ -45,20 +46,20 @@ class PayloadResource {
 
 // Returns how the write ended; kFailed also when the resource is missing or empty, in which
 // case nothing is written.
-GuardedOutcome WritePayload(const std::string& resource_name, const std::string& resource_type,
-                            const std::string& target, bool guarded) {
+WriteOutcome WritePayload(const std::string& resource_name, const std::string& resource_type,
+                          const std::string& target, bool guarded) {
   PayloadResource payload(resource_name, resource_type);
-  if (!payload.found()) return GuardedOutcome::kFailed;
+  if (!payload.found()) return WriteOutcome::kFailed;
   if (guarded) return WriteGuarded(payload.bytes(), payload.size(), resource_type, target);
-  return WriteFileReplacing(payload.bytes(), payload.size(), target) ? GuardedOutcome::kWritten
-                                                                     : GuardedOutcome::kFailed;
+  return WriteFileReplacing(payload.bytes(), payload.size(), target) ? WriteOutcome::kWritten
+                                                                     : WriteOutcome::kFailed;
 }
 
 }  // namespace
 
 bool ExtractPayload(const std::string& resource_name, const std::string& resource_type,
                     const std::string& target, bool guarded) {
-  GuardedOutcome outcome = GuardedOutcome::kFailed;
+  WriteOutcome outcome = WriteOutcome::kFailed;
   {
     // Another run writing the same file meanwhile would collide at its temporary name. The
     // lock is let go before the report, so that no run waits on a box left open.
@@ -68,15 +69,15 @@ bool ExtractPayload(const std::string& resource_name, const std::string& resourc
         outcome = WritePayload(resource_name, resource_type, target, guarded);
       } catch (...) {
         // The one place where every failure of the write turns into the user's message.
-        outcome = GuardedOutcome::kFailed;
+        outcome = WriteOutcome::kFailed;
       }
     }
   }
-  if (outcome == GuardedOutcome::kFailed) {
+  if (outcome == WriteOutcome::kFailed) {
     const MessageText path = MessageText::System(target);
     ReportError("Can't install file " + path, "Не удается установить файл " + path);
   }
-  return outcome == GuardedOutcome::kWritten;
+  return outcome == WriteOutcome::kWritten;
 }
 
 }  // namespace kestrane

@@ -5,13 +5,9 @@
 #include <cstddef>
 #include <string>
 
-namespace kestrane {
+#include "payload/write_outcome.h"
 
-enum class GuardedOutcome {
-  kWritten,  // the target holds the new bytes
-  kKept,     // the user chose to keep the existing file; nothing to report
-  kFailed,   // the new bytes could not be put in place; the caller reports it
-};
+namespace kestrane {
 
 // Writes bytes (the payload of the given resource type, which is also the target's extension)
 // to target. A missing target is written directly under its own name, without a temporary
@@ -21,7 +17,7 @@ enum class GuardedOutcome {
 // path contains "!", is replaced without comparing. Replacing is one move, so on kFailed and
 // kKept the target keeps its bytes and the temporary copy is gone. Does not report failures
 // itself; ExtractPayload does. May throw; ExtractPayload catches every error.
-GuardedOutcome WriteGuarded(const void* bytes, size_t size, const std::string& resource_type,
-                            const std::string& target);
+WriteOutcome WriteGuarded(const void* bytes, size_t size, const std::string& resource_type,
+                          const std::string& target);
 
 }  // namespace kestrane

@@ -5,12 +5,13 @@
 #include <string>
 #include <utility>
 
-#include "payload/extract_payload.h"
+#include "payload/temp_name.h"
 #include "payload/older_version.h"
 #include "payload/safe_write_win.h"
 #include "payload/version_probes.h"
 #include "progress/progress_window_win.h"
 #include "startup/scoped_handle_win.h"
+#include "startup/system_texts_win.h"
 
 namespace kestrane {
 namespace {
@@ -62,11 +63,6 @@ NewFileOutcome WriteNewFile(const void* bytes, size_t size, const std::string& t
   return NewFileOutcome::kFailed;
 }
 
-bool IsExistingFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 FileVersion ReadVersion(VersionKind kind, const std::string& path) {
   FileVersion version;
   switch (kind) {
@@ -91,18 +87,18 @@ FileVersion ReadVersion(VersionKind kind, const std::string& path) {
   return version;
 }
 
-GuardedOutcome Outcome(bool written) {
-  return written ? GuardedOutcome::kWritten : GuardedOutcome::kFailed;
+WriteOutcome Outcome(bool written) {
+  return written ? WriteOutcome::kWritten : WriteOutcome::kFailed;
 }
 
 // The target exists: write the new file beside it, compare, ask when it is older, and move
 // it over the target in one step.
-GuardedOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
-                               const std::string& target) {
+WriteOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
+                             const std::string& target) {
   if (!ComparesVersions(kind, target)) return Outcome(WriteFileReplacing(bytes, size, target));
 
   TemporaryCopy copy(bytes, size, MakeTempName(target));
-  if (!copy.written()) return GuardedOutcome::kFailed;
+  if (!copy.written()) return WriteOutcome::kFailed;
   // Both versions come from disk, the new one from the copy just written.
   const FileVersion new_version = ReadVersion(kind, copy.path());
   const FileVersion existing = ReadVersion(kind, target);
@@ -115,27 +111,27 @@ GuardedOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
     if (!replace) {
       copy.Remove();
       ShowProgressWindow("", "");
-      return GuardedOutcome::kKept;
+      return WriteOutcome::kKept;
     }
   }
   // On failure the copy goes with this scope and the target keeps its bytes; the window
   // stays hidden while the failure is reported.
-  if (!ReplaceFileWith(copy.path(), target)) return GuardedOutcome::kFailed;
+  if (!ReplaceFileWith(copy.path(), target)) return WriteOutcome::kFailed;
   copy.MovedIntoPlace();
   if (older) ShowProgressWindow("", "");
-  return GuardedOutcome::kWritten;
+  return WriteOutcome::kWritten;
 }
 
 }  // namespace
 
-GuardedOutcome WriteGuarded(const void* bytes, size_t size, const std::string& resource_type,
-                            const std::string& target) {
+WriteOutcome WriteGuarded(const void* bytes, size_t size, const std::string& resource_type,
+                          const std::string& target) {
   if (!IsExistingFile(target)) {
     switch (WriteNewFile(bytes, size, target)) {
       case NewFileOutcome::kWritten:
-        return GuardedOutcome::kWritten;
+        return WriteOutcome::kWritten;
       case NewFileOutcome::kFailed:
-        return GuardedOutcome::kFailed;
+        return WriteOutcome::kFailed;
       case NewFileOutcome::kAlreadyExists:
         break;  // it appeared after the look: guard it like any existing file
     }

@@ -5,6 +5,7 @@
 #include "payload/version_compare.h"
 #include "startup/messages.h"
 #include "startup/startup_settings.h"
+#include "startup/ascii_case.h"
 
 namespace kestrane {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "payload/extract_payload.h"
+#include "payload/temp_name.h"
 #include "payload/write_rules.h"
 #include "startup/scoped_handle_win.h"
 

@@ -1,4 +1,4 @@
-#include "payload/extract_payload.h"
+#include "payload/temp_name.h"
 
 namespace kestrane {
 

@@ -1,14 +1,14 @@
 #include "payload/write_rules.h"
 
+#include "startup/ascii_case.h"
+
 namespace kestrane {
 namespace {
-
-char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
 
 bool SameIgnoringAsciiCase(const std::u16string& a, size_t from, const std::u16string& b) {
   if (a.size() - from != b.size()) return false;
   for (size_t i = 0; i < b.size(); ++i) {
-    if (LowerAscii(a[from + i]) != LowerAscii(b[i])) return false;
+    if (LowerAsciiLetter(a[from + i]) != LowerAsciiLetter(b[i])) return false;
   }
   return true;
 }

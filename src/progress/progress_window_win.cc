@@ -127,7 +127,9 @@ void PlaceWindow(const WindowTarget& target, UINT show_or_hide) {
 // The progress bar's class comes with comctl32.dll, which is loaded from the system folder
 // only, never imported: a comctl32.dll beside the installer must not be picked up.
 using InitCommonControlsFn = void(WINAPI*)();
-InitCommonControlsFn CommonControlsInit() {
+// Loads comctl32.dll from the system folder and returns its InitCommonControls, or nullptr
+// when the DLL or the function is missing there.
+InitCommonControlsFn LoadCommonControls() {
   return reinterpret_cast<InitCommonControlsFn>(
       reinterpret_cast<void*>(SystemFunction("comctl32.dll", "InitCommonControls")));
 }
@@ -196,7 +198,8 @@ void ShowProgressWindow(const std::string& caption, const std::string& text) {
         // call's one-time set-up of the window system waits for the loader lock, the class
         // registration waits for that set-up). Loading it under the state's lock is safe:
         // nothing that runs under the loader lock takes that lock.
-        CommonControlsInit();
+        // Only the load matters here: the window thread looks the function up again.
+        static_cast<void>(LoadCommonControls());
         state.ProgressThread = TSetupForm::Create();
       }
       return;
@@ -250,7 +253,7 @@ void RunProgressWindow() {
     state.ProgressTop = top;
   }
   // Already loaded by the show that started this thread; this only looks the function up.
-  if (const InitCommonControlsFn init = CommonControlsInit()) init();
+  if (const InitCommonControlsFn init = LoadCommonControls()) init();
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   if (!RegisterPlainWindowClass(instance)) {
     // The window was never made, so a later show may try again with a new thread.

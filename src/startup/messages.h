@@ -6,14 +6,29 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "startup/message_text.h"
 
 namespace kestrane {
 
+// The language identifier Russian boxes are shown with (LANG_RUSSIAN), so that their buttons
+// read in Russian where Windows has the texts.
+constexpr uint16_t kRussianLanguage = 0x19;
+
+// The captions of the error boxes: the package's product titles, in code page 1251.
+struct ErrorTitles {
+  std::string Russian;
+  std::string English;
+};
+
+// Sets the captions every later ReportError shows; both are empty until the update run sets
+// them.
+void SetErrorTitles(const ErrorTitles& titles);
+
 // Shows a modal error box in the interface language (StartupSettings::RussianUI): the Russian
-// text under TitleRussian through MessageBoxExW with language 0x19, or the English text under
-// TitleEnglish through MessageBoxW. Returns when dismissed.
+// text under the Russian title through MessageBoxExW with language 0x19, or the English text
+// under the English title through MessageBoxW. Returns when dismissed.
 void ReportError(const MessageText& english, const MessageText& russian);
 
 // Asks a yes/no question in the question style; Russian questions go through MessageBoxExW

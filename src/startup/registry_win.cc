@@ -26,6 +26,13 @@ bool RegistryHandle::OpenKey(const std::string& path, bool create) {
   return true;
 }
 
+KeyScope::~KeyScope() { registry_.CloseKey(); }
+
+KeyScope RegistryHandle::Open(HKEY root, const std::string& path, bool create) {
+  SetRoot(root);
+  return KeyScope(*this, OpenKey(path, create));
+}
+
 bool RegistryHandle::ValueExists(const std::string& name) {
   if (key_ == nullptr) return false;
   return RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;

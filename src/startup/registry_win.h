@@ -15,6 +15,26 @@ namespace kestrane {
 constexpr REGSAM kAllAccess64BitView = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
 static_assert(kAllAccess64BitView == 0xF013F, "KEY_ALL_ACCESS | KEY_WOW64_64KEY");
 
+class RegistryHandle;
+
+// The key a RegistryHandle::Open opened, closed when the guard goes out of scope, also when a
+// read or write throws.
+class [[nodiscard]] KeyScope {
+ public:
+  ~KeyScope();
+  KeyScope(const KeyScope&) = delete;
+  KeyScope& operator=(const KeyScope&) = delete;
+  // Returns true when the key opened. With none open every value test fails and every write
+  // throws, which is the answer most callers want without a test of their own.
+  bool opened() const { return opened_; }
+
+ private:
+  friend class RegistryHandle;
+  KeyScope(RegistryHandle& registry, bool opened) : registry_(registry), opened_(opened) {}
+  RegistryHandle& registry_;
+  bool opened_;
+};
+
 class RegistryHandle {
  public:
   explicit RegistryHandle(REGSAM access = KEY_ALL_ACCESS) : access_(access) {}
@@ -28,6 +48,11 @@ class RegistryHandle {
   // Opens the key at path below the root, creating it when missing and create is true.
   // Returns false when it cannot be opened; no key is open then.
   bool OpenKey(const std::string& path, bool create);
+  // Chooses root and opens the key at path below it, creating it when missing and create is
+  // true; the returned guard closes it again.
+  KeyScope Open(HKEY root, const std::string& path, bool create);
+  // Returns the open key, or nullptr when none is; for reads of a kind this class lacks.
+  HKEY Key() const { return key_; }
   // Returns true when a key is open and has the named value.
   bool ValueExists(const std::string& name);
   // Returns the value's text. Throws RegistryError when it cannot be read or is neither

@@ -19,14 +19,6 @@ bool IsRussianLocale(uint32_t lcid) {
   }
 }
 
-std::string LowerAsciiLetters(const std::string& word) {
-  std::string lowered = word;
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered;
-}
-
 std::string AddBackslash(const std::string& path) {
   if (path.empty() || path.back() == '\\') return path;
   return path + '\\';

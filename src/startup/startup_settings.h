@@ -22,9 +22,6 @@ extern StartupSettings g_startupSettings;
 // Returns true exactly for the seven Cyrillic-script locales whose users get Russian texts.
 bool IsRussianLocale(uint32_t lcid);
 
-// Returns the word with the letters A to Z turned to lower case; no other byte changes.
-std::string LowerAsciiLetters(const std::string& word);
-
 // Returns the path with a backslash appended when it is not empty and does not end in one.
 std::string AddBackslash(const std::string& path);
 

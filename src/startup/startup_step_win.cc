@@ -12,7 +12,9 @@
 #include "startup/pseudo_random.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
+#include "startup/system_texts_win.h"
 #include "startup/windows_version_win.h"
+#include "startup/ascii_case.h"
 
 namespace kestrane {
 namespace {
@@ -32,23 +34,11 @@ uint64_t ClockSeed() {
 }
 
 // Returns the file name of this process's executable without its folder, or an empty text
-// when Windows cannot tell it. Read through the wide function: the name may hold letters the
-// ANSI code page lacks.
+// when Windows cannot tell it.
 std::wstring ModuleFileName() {
-  std::vector<wchar_t> buffer(MAX_PATH + 1);
-  // Long paths need a larger buffer; 32 K characters hold any path Windows can make.
-  while (buffer.size() <= 32768) {
-    const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
-    if (length == 0) return L"";
-    if (length < size) {
-      const std::wstring path(buffer.data(), length);
-      const size_t slash = path.find_last_of(L"\\/");
-      return slash == std::wstring::npos ? path : path.substr(slash + 1);
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-  return L"";
+  const std::wstring path = ModulePath(nullptr);
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace

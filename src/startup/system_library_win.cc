@@ -5,6 +5,7 @@
 
 #include "startup/startup_settings.h"
 #include "startup/system_module_path.h"
+#include "startup/system_texts_win.h"
 
 namespace kestrane {
 namespace {
@@ -12,15 +13,6 @@ namespace {
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
-
-// Returns what a GetSystemDirectoryA-like call gives, or an empty text when it fails or the
-// folder does not fit.
-std::string FolderFrom(UINT(WINAPI* query)(LPSTR, UINT)) {
-  char folder[MAX_PATH + 1];
-  const UINT length = query(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return "";
-  return std::string(folder, length);
-}
 
 // The folders a system DLL may come from: the system folder, its 32-bit twin on 64-bit
 // Windows (looked up by name: Windows 2000 lacks it), and the side-by-side store.
@@ -31,26 +23,36 @@ struct SystemFolders {
 
 SystemFolders FindSystemFolders() {
   SystemFolders found;
-  found.folders.push_back(FolderFrom(GetSystemDirectoryA));
+  found.folders.push_back(SystemFolder(GetSystemDirectoryA));
   using FolderQuery = UINT(WINAPI*)(LPSTR, UINT);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   if (kernel != nullptr) {
     auto wow64_folder = reinterpret_cast<FolderQuery>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "GetSystemWow64DirectoryA")));
-    if (wow64_folder != nullptr) found.folders.push_back(FolderFrom(wow64_folder));
+    if (wow64_folder != nullptr) found.folders.push_back(SystemFolder(wow64_folder));
   }
   // The shared Windows folder: GetWindowsDirectoryA names a private one on terminal servers.
-  const std::string windows = FolderFrom(GetSystemWindowsDirectoryA);
+  const std::string windows = SystemFolder(GetSystemWindowsDirectoryA);
   if (!windows.empty()) found.side_by_side_store = AddBackslash(windows) + "WinSxS";
   return found;
 }
 
 // Returns true when the module was loaded from one of the system's folders.
 bool IsSystemModule(HMODULE module, const SystemFolders& system) {
-  char file[MAX_PATH + 1];
-  const DWORD length = GetModuleFileNameA(module, file, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  return IsSystemModuleFile(std::string(file, length), system.folders, system.side_by_side_store);
+  // The system folders are ANSI texts; the module path is compared in the same code page,
+  // where a letter the code page lacks becomes "?" and matches no system folder.
+  const std::wstring path = ModulePath(module);
+  if (path.empty()) return false;
+  const int wide_length = static_cast<int>(path.size());
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, path.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return false;
+  std::string file(static_cast<size_t>(length), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, path.data(), wide_length, &file[0], length, nullptr,
+                          nullptr) != length) {
+    return false;
+  }
+  return IsSystemModuleFile(file, system.folders, system.side_by_side_store);
 }
 
 // Loads the DLL and keeps it only when its file is the system's; returns nullptr otherwise.

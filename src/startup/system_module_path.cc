@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "startup/startup_settings.h"
+#include "startup/ascii_case.h"
 
 namespace kestrane {
 namespace {

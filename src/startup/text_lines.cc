@@ -2,12 +2,12 @@
 
 namespace kestrane {
 
-bool ReadTextLine(ByteSource& source, std::string* line) {
+bool ReadTextLine(ByteStream& source, std::string* line) {
   line->clear();
   for (;;) {
     int c = source.Next();
-    if (c == ByteSource::kError) return false;
-    if (c == ByteSource::kEnd || c == '\n') return true;
+    if (c == ByteStream::kError) return false;
+    if (c == ByteStream::kEnd || c == '\n') return true;
     // A carriage return never belongs to a line: before a line feed it is the line end's
     // first half, anywhere else it is dropped.
     if (c == '\r') continue;
@@ -18,6 +18,13 @@ bool ReadTextLine(ByteSource& source, std::string* line) {
 int MemoryBytes::Next() {
   if (pos_ >= bytes_.size()) return kEnd;
   return static_cast<unsigned char>(bytes_[pos_++]);
+}
+
+bool IsBlank(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  }
+  return true;
 }
 
 std::vector<std::string> SplitTextLines(std::string_view bytes) {

@@ -13,9 +13,9 @@
 namespace kestrane {
 
 // A source of bytes for ReadTextLine.
-class ByteSource {
+class ByteStream {
  public:
-  virtual ~ByteSource() = default;
+  virtual ~ByteStream() = default;
   // Returns the next byte (0..255), kEnd at the end, kError on an input/output error.
   virtual int Next() = 0;
   // Returns true when no byte is left (peeks; an error counts as the end).
@@ -26,10 +26,10 @@ class ByteSource {
 
 // Reads one line from the source into *line. Returns false on an input/output error (the
 // line then holds what was read before it).
-bool ReadTextLine(ByteSource& source, std::string* line);
+bool ReadTextLine(ByteStream& source, std::string* line);
 
 // Bytes held in memory.
-class MemoryBytes : public ByteSource {
+class MemoryBytes : public ByteStream {
  public:
   explicit MemoryBytes(std::string_view bytes) : bytes_(bytes) {}
   int Next() override;
@@ -40,13 +40,17 @@ class MemoryBytes : public ByteSource {
   size_t pos_ = 0;
 };
 
+// Returns true when the text is empty or made only of characters with codes 0 to 32 (a blank
+// line of a language file, a blank part of a Windows name).
+bool IsBlank(std::string_view text);
+
 // Returns every line of the text in order; a final line without a line feed counts, an empty
 // text has no lines.
 std::vector<std::string> SplitTextLines(std::string_view bytes);
 
 // A text file opened for reading with sharing allowed, read line by line. Closed on
 // destruction.
-class TextFile : public ByteSource {
+class TextFile : public ByteStream {
  public:
   TextFile() = default;
   ~TextFile() override { Close(); }

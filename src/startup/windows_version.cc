@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "startup/text_lines.h"
+
 namespace kestrane {
 namespace {
 
@@ -466,37 +468,6 @@ std::string SubstringFrom(const std::string& text, long start, long count) {
   if (start < 1) start = 1;
   if (count <= 0 || static_cast<unsigned long>(start) > text.size()) return "";
   return text.substr(static_cast<size_t>(start - 1), static_cast<size_t>(count));
-}
-
-bool IsBlank(const std::string& text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) > 32) return false;
-  }
-  return true;
-}
-
-std::string ConsoleCommandLine(const std::string& interpreter, const std::string& command,
-                               const std::string& output_file) {
-  return interpreter + " /c " + command + " > \"" + output_file + "\"";
-}
-
-std::string RandomFileName(PseudoRandom& random) {
-  std::string name(8, 'a');
-  for (char& c : name) c = static_cast<char>('a' + random.Below(26));
-  return name;
-}
-
-std::string JoinOutputLines(ByteSource& source) {
-  std::string joined;
-  std::string line;
-  // Each pass but the last consumes at least one byte, so the source's length bounds the loop.
-  do {
-    const bool read = ReadTextLine(source, &line);
-    joined += line;
-    joined += "\r\n";
-    if (!read) break;
-  } while (!source.AtEnd());
-  return joined;
 }
 
 }  // namespace kestrane

@@ -8,9 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "startup/pseudo_random.h"
-#include "startup/text_lines.h"
-
 namespace kestrane {
 
 // The fields of the platform's extended version record (OSVERSIONINFOEXA) that are read.
@@ -101,19 +98,5 @@ long PositionOf(const std::string& text, const std::string& what);
 // Returns count characters of text from position start; empty when count is 0 or less or
 // start lies beyond the end; stops at the end of the text. A start below 1 counts as 1.
 std::string SubstringFrom(const std::string& text, long start, long count);
-// Returns true when the text is empty or made only of characters with codes 0 to 32.
-bool IsBlank(const std::string& text);
-
-// Pieces of CaptureConsoleOutput that need no platform.
-
-// Returns the command line that runs command through the interpreter with its output sent to
-// output_file: the interpreter path as it is, the output file quoted.
-std::string ConsoleCommandLine(const std::string& interpreter, const std::string& command,
-                               const std::string& output_file);
-// Returns 8 letters, each drawn uniformly from a to z.
-std::string RandomFileName(PseudoRandom& random);
-// Returns every line of the source, each followed by "\r\n". One line is read before the end
-// is first tested, so an empty or unreadable source gives "\r\n". Stops at a read error.
-std::string JoinOutputLines(ByteSource& source);
 
 }  // namespace kestrane

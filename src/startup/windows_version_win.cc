@@ -9,7 +9,9 @@
 #include "startup/registry_win.h"
 #include "startup/scoped_handle_win.h"
 #include "startup/startup_settings.h"
+#include "startup/system_texts_win.h"
 #include "startup/text_lines.h"
+#include "startup/console_output.h"
 
 namespace kestrane {
 namespace {
@@ -20,7 +22,7 @@ static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "start-up record
 static_assert(sizeof(VersionRecord::CSDVersion) == sizeof(OSVERSIONINFOEXA::szCSDVersion),
               "service pack text");
 
-constexpr char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr char kNtCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 constexpr char kHotfixQ246009Key[] =
     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
@@ -32,26 +34,11 @@ constexpr int kMetricMediaCenter = 87;
 constexpr int kMetricStarter = 88;
 constexpr int kMetricServerR2 = 89;
 
-// A registry key opened with RegOpenKeyExA, closed when it goes out of scope.
-class OpenedKey {
- public:
-  OpenedKey() = default;
-  ~OpenedKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
-
-  // Opens the key below HKEY_LOCAL_MACHINE for reading values. Returns false when it does not
-  // open.
-  bool OpenForQuery(const char* path) {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key_) == ERROR_SUCCESS;
-  }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+// Opens a key below HKEY_LOCAL_MACHINE for reading values, through a handle of its own: the
+// process's registry handle does not exist yet.
+KeyScope OpenForQuery(RegistryHandle& registry, const char* path) {
+  return registry.Open(HKEY_LOCAL_MACHINE, path, false);
+}
 
 void ReadSystemInfo(SYSTEM_INFO* info) {
   // A 32-bit process on 64-bit Windows learns the system's architecture only from
@@ -66,19 +53,6 @@ void ReadSystemInfo(SYSTEM_INFO* info) {
   } else {
     GetSystemInfo(info);
   }
-}
-
-// Returns the value of an environment variable, or an empty text when it is unset.
-std::string EnvironmentVariable(const char* name) {
-  DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
-  // The value may grow between the two calls; a few rounds settle it.
-  for (int attempt = 0; attempt < 4 && needed > 0; ++attempt) {
-    std::vector<char> buffer(needed);
-    const DWORD got = GetEnvironmentVariableA(name, buffer.data(), needed);
-    if (got < needed) return std::string(buffer.data(), got);
-    needed = got;
-  }
-  return "";
 }
 
 }  // namespace
@@ -124,7 +98,7 @@ ProductNameAnswer SystemQueries::ReadProductName() {
   // The process's own registry handle does not exist yet; this one lives for this read only.
   RegistryHandle registry(kAllAccess64BitView);
   registry.SetRoot(HKEY_LOCAL_MACHINE);
-  if (!registry.OpenKey(kCurrentVersionKey, false)) return answer;
+  if (!registry.OpenKey(kNtCurrentVersionKey, false)) return answer;
   answer.KeyOpened = true;
   if (!registry.ValueExists("ProductName")) return answer;
   answer.ValuePresent = true;
@@ -134,13 +108,14 @@ ProductNameAnswer SystemQueries::ReadProductName() {
 
 ProductTypeAnswer SystemQueries::ReadProductType() {
   ProductTypeAnswer answer;
-  OpenedKey key;
-  if (!key.OpenForQuery(kProductOptionsKey)) return answer;
+  RegistryHandle registry(KEY_QUERY_VALUE);
+  const KeyScope key = OpenForQuery(registry, kProductOptionsKey);
+  if (!key.opened()) return answer;
   answer.KeyOpened = true;
   char buffer[kProductTypeBufferSize] = {};
   DWORD size = sizeof buffer;
   DWORD type = REG_NONE;
-  answer.ReadOk = RegQueryValueExA(key.get(), "ProductType", nullptr, &type,
+  answer.ReadOk = RegQueryValueExA(registry.Key(), "ProductType", nullptr, &type,
                                    reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
   if (!answer.ReadOk) return answer;
   answer.IsString = type == REG_SZ;
@@ -152,8 +127,8 @@ ProductTypeAnswer SystemQueries::ReadProductType() {
 }
 
 bool SystemQueries::HotfixQ246009Opens() {
-  OpenedKey key;
-  return key.OpenForQuery(kHotfixQ246009Key);
+  RegistryHandle registry(KEY_QUERY_VALUE);
+  return OpenForQuery(registry, kHotfixQ246009Key).opened();
 }
 
 bool IdentifyWindows(WindowsIdentity* identity) {
@@ -168,10 +143,9 @@ std::string WindowsDisplayName(bool include_version) {
 }
 
 std::string CaptureConsoleOutput(const std::string& command) {
-  char interpreter[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableA("ComSpec", interpreter, sizeof interpreter);
-  // A value that does not fit is answered with the size it needs; it counts as missing.
-  if (length == 0 || length >= sizeof interpreter) return "";
+  const std::string interpreter = EnvironmentVariable("ComSpec");
+  // The interpreter's path is held to the classic path limit; a longer one counts as missing.
+  if (interpreter.empty() || interpreter.size() >= MAX_PATH) return "";
 
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
@@ -181,8 +155,7 @@ std::string CaptureConsoleOutput(const std::string& command) {
 
   const std::string output_file =
       AddBackslash(EnvironmentVariable("Temp")) + RandomFileName(g_processRandom);
-  const std::string command_line =
-      ConsoleCommandLine(std::string(interpreter, length), command, output_file);
+  const std::string command_line = ConsoleCommandLine(interpreter, command, output_file);
   std::vector<char> writable(command_line.begin(), command_line.end());
   writable.push_back('\0');
 

@@ -2,6 +2,8 @@
 // "kestrane_memfile" while it runs and its main window has the class "TKSMainForm".
 #pragma once
 
+#include <string>
+
 namespace kestrane {
 
 extern const char kHostMemFileName[];
@@ -14,11 +16,12 @@ bool IsHostRunning();
 // Posts WM_QUIT to the host's main window when there is one; does not wait.
 void AskHostToQuit();
 
-// Makes InstallDir the current folder and opens InstallDir + "Kestrane.exe" through the shell.
-void StartHost();
+// Makes install_dir the current folder and opens install_dir + executable_name through the
+// shell.
+void StartHost(const std::string& install_dir, const std::string& executable_name);
 
 // StartHost, then waits up to 8 x 512 ms for the host and 11 x 1024 ms for its window, and
 // shows that window and brings it to the front. Gives up silently.
-void StartHostAndRaise();
+void StartHostAndRaise(const std::string& install_dir, const std::string& executable_name);
 
 }  // namespace kestrane

@@ -1,12 +1,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "environment/install_environment.h"
 #include "startup/scoped_handle_win.h"
 #include "update/host_control.h"
 #include "update/host_wait.h"
-#include "update/package_info.h"
-#include "update/update_rules.h"
 
 namespace kestrane {
 
@@ -44,17 +41,16 @@ void AskHostToQuit() {
   PostMessageA(window, WM_QUIT, 0, 0);
 }
 
-void StartHost() {
-  const std::string& folder = g_installEnvironment.InstallDir;
+void StartHost(const std::string& folder, const std::string& executable_name) {
   // The host may look for its files relative to the current folder; the full path below
   // starts it even when the folder cannot be made current.
   SetCurrentDirectoryA(folder.c_str());
-  const std::string executable = folder + HostExecutableName(g_packageInfo);
+  const std::string executable = folder + executable_name;
   ShellExecuteA(nullptr, "open", executable.c_str(), "", "", SW_SHOWNORMAL);
 }
 
-void StartHostAndRaise() {
-  StartHost();
+void StartHostAndRaise(const std::string& install_dir, const std::string& executable_name) {
+  StartHost(install_dir, executable_name);
   const auto sleep = [](uint32_t ms) { Sleep(ms); };
   if (PollAfterSleeps(kHostStartPolls, sleep, [] { return IsHostRunning(); }) == 0) return;
   HWND window = nullptr;

@@ -24,15 +24,6 @@ namespace {
 
 constexpr int kTopLevelExitCode = 1;
 
-void SetPackageConstants() {
-  kestrane::PackageInfo& info = kestrane::g_packageInfo;
-  info.ResourceName = KESTRANE_RESOURCE_NAME;
-  info.ResourceType = KESTRANE_RESOURCE_TYPE;
-  info.PackageVersion = KESTRANE_PACKAGE_VERSION;
-  info.PackageDescription = kestrane::kPackageDescription;
-  info.Guarded = KESTRANE_GUARDED != 0;
-}
-
 // Names a standard exception by its type ("std::length_error"), as the top-level box names
 // the installer's own errors by kind.
 std::string ExceptionKind(const std::exception& error) {
@@ -47,8 +38,9 @@ std::string ExceptionKind(const std::exception& error) {
 int RunPackage() {
   try {
     kestrane::RunStartupStep();
-    SetPackageConstants();
-    return static_cast<int>(kestrane::RunUpdate());
+    return static_cast<int>(kestrane::RunUpdate(
+        kestrane::MakePackageInfo(KESTRANE_RESOURCE_NAME, KESTRANE_RESOURCE_TYPE,
+                                  KESTRANE_PACKAGE_VERSION, KESTRANE_GUARDED != 0)));
   } catch (const kestrane::InstallerError& error) {
     kestrane::ShowTopLevelError(error.Kind(), error.Address(), error.what());
   } catch (const std::bad_alloc&) {

@@ -1,5 +1,6 @@
 // The package constants: which file this package carries, for which host application, under
-// which version. The entry point sets the first three, RunUpdate's first step the rest.
+// which version. Made whole by MakePackageInfo from what the package build gives; the update
+// run keeps it as the process's record.
 #pragma once
 
 #include <string>
@@ -15,7 +16,7 @@ struct PackageInfo {
   std::string ProgramName;
   std::string TitleRussian;
   std::string TitleEnglish;
-  // Derived by FillDerivedPackageFields.
+  // Derived by MakePackageInfo.
   std::string PayloadFileName;  // ResourceName + "." + ResourceType
   std::string VersionText;      // PackageVersion in decimal
   std::string PackageCaption;   // PackageDescription + VersionText
@@ -30,8 +31,10 @@ extern const char kTitleEnglish[];
 // "\"Звуковые комментарии к выходу из программы\" версии " in code page 1251.
 extern const char kPackageDescription[];
 
-// Sets ProgramName and the two titles, then the derived fields, from the fields the entry
-// point has set.
-void FillProgramFields(PackageInfo& info);
+// Returns the record of the package that carries the resource (name, type) under version:
+// the host's name, the titles and the description of this package, and the fields derived
+// from them.
+PackageInfo MakePackageInfo(const std::string& resource_name, const std::string& resource_type,
+                            int version, bool guarded);
 
 }  // namespace kestrane

@@ -31,8 +31,8 @@ ResourceOutcome ReadFailed() { return {ResourceStatus::kReadFailed, "the file ca
 
 // Maps `size` bytes at `rva` to the file: they must lie inside one section's raw data, and
 // that data inside the file.
-ResourceOutcome MapRva(ByteSource& source, const PeLayout& layout, uint32_t rva, uint64_t size,
-                       const char* what, uint64_t* file_offset) {
+ResourceOutcome MapRva(RandomAccessBytes& source, const PeLayout& layout, uint32_t rva,
+                       uint64_t size, const char* what, uint64_t* file_offset) {
   for (uint32_t i = 0; i < layout.section_count; ++i) {
     uint8_t header[kSectionHeaderSize];
     if (!source.ReadAt(layout.section_table + i * kSectionHeaderSize, header, sizeof header)) {
@@ -55,7 +55,7 @@ ResourceOutcome MapRva(ByteSource& source, const PeLayout& layout, uint32_t rva,
 // size.
 class Tree {
  public:
-  Tree(ByteSource& source, uint64_t base, uint64_t size)
+  Tree(RandomAccessBytes& source, uint64_t base, uint64_t size)
       : source_(source), base_(base), size_(size) {}
 
   ResourceOutcome Read(uint64_t at, uint8_t* out, size_t n) {
@@ -120,7 +120,7 @@ class Tree {
   }
 
  private:
-  ByteSource& source_;
+  RandomAccessBytes& source_;
   uint64_t base_;
   uint64_t size_;
 };
@@ -140,8 +140,9 @@ bool IsAscii(const std::string& text) {
 
 }  // namespace
 
-ResourceOutcome FindPeResource(ByteSource& source, const PeLayout& layout, const std::string& type,
-                               const std::string& name, ResourceLocation* location) {
+ResourceOutcome FindPeResource(RandomAccessBytes& source, const PeLayout& layout,
+                               const std::string& type, const std::string& name,
+                               ResourceLocation* location) {
   if (layout.resource_rva == 0 || layout.resource_size == 0) {
     return NotFound("the file has no resource directory");
   }

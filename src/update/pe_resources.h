@@ -36,7 +36,8 @@ struct ResourceOutcome {
 
 // Looks up the resource `type`/`name` (ASCII, any case) of the file whose layout
 // ReadPeLayout returned. On kFound, `location` holds where its bytes lie, inside the file.
-ResourceOutcome FindPeResource(ByteSource& source, const PeLayout& layout, const std::string& type,
-                               const std::string& name, ResourceLocation* location);
+ResourceOutcome FindPeResource(RandomAccessBytes& source, const PeLayout& layout,
+                               const std::string& type, const std::string& name,
+                               ResourceLocation* location);
 
 }  // namespace kestrane

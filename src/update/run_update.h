@@ -1,6 +1,8 @@
 // The update run from start to end.
 #pragma once
 
+#include "update/package_info.h"
+
 namespace kestrane {
 
 // How a run ended; the process's exit code, so that a caller of a quiet run is never told
@@ -16,9 +18,11 @@ enum class UpdateOutcome : int {
   kPayloadNotWritten = 8,  // the payload could not be written (the run still went to its end)
 };
 
-// Runs the update and returns its outcome; every outcome has been shown to the user by a
-// message box or by nothing. Errors it does not catch (a failed "EstimatedSize" write) escape
-// to the entry point's top-level handler.
-UpdateOutcome RunUpdate();
+// Runs the update of the package and returns its outcome; every outcome has been shown to the
+// user by a message box or by nothing. The one place that fills the process's records
+// (g_packageInfo, the error boxes' titles, g_installEnvironment) and hands each operation
+// what it needs of them; g_startupSettings is the start-up step's. Errors it does not catch
+// (a failed "EstimatedSize" write) escape to the entry point's top-level handler.
+UpdateOutcome RunUpdate(const PackageInfo& package);
 
 }  // namespace kestrane

@@ -1,64 +1,53 @@
 #include <windows.h>
 
+#include "environment/environment_win.h"
 #include "environment/install_environment.h"
 #include "payload/extract_payload.h"
+#include "startup/errors.h"
 #include "startup/install_lock_win.h"
 #include "startup/messages.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
 #include "startup/startup_step.h"
+#include "startup/system_texts_win.h"
 #include "update/host_control.h"
 #include "update/package_info.h"
 #include "update/run_update.h"
 #include "update/self_check.h"
 #include "update/update_rules.h"
 #include "update/update_texts.h"
+#include "environment/folder_size_win.h"
 
 namespace kestrane {
 namespace {
 
-constexpr uint16_t kRussianLanguage = 0x19;
-
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// Closes the registry handle's current key when the scope ends, also when a write throws.
-class KeyCloser {
- public:
-  explicit KeyCloser(RegistryHandle& registry) : registry_(registry) {}
-  ~KeyCloser() { registry_.CloseKey(); }
-  KeyCloser(const KeyCloser&) = delete;
-  KeyCloser& operator=(const KeyCloser&) = delete;
-
- private:
-  RegistryHandle& registry_;
-};
-
 // Records the installed folder's new size under the host's uninstall registration. A key that
 // cannot be opened or written makes WriteInteger throw; nothing here catches that, so the
 // top-level handler ends the process.
-void RefreshInstalledSize(const InstallEnvironment& environment, const PackageInfo& info) {
+void RefreshInstalledSize(RegistryHandle& registry, const InstallEnvironment& environment,
+                          const PackageInfo& info) {
   // Measured and recorded while no other run writes, so that the last run to record the size
   // measured the folder after every write. A wait that runs out records the size all the same.
   InstallLock lock;
-  RegistryHandle& registry = *g_startupSettings.Registry;
-  registry.SetRoot(HKEY_LOCAL_MACHINE);
-  KeyCloser closer(registry);
   // The result of opening needs no test of its own: with no key open the write fails.
-  registry.OpenKey(SizeRegistrationKey(environment, info), true);
+  const KeyScope key =
+      registry.Open(HKEY_LOCAL_MACHINE, SizeRegistrationKey(environment, info), true);
   const int32_t size = FolderSizeKiB(environment.InstallDir);
   if (size != -1) registry.WriteInteger("EstimatedSize", size);
 }
 
 }  // namespace
 
-UpdateOutcome RunUpdate() {
-  PackageInfo& info = g_packageInfo;
-  FillProgramFields(info);
+UpdateOutcome RunUpdate(const PackageInfo& package) {
+  g_packageInfo = package;
+  const PackageInfo& info = g_packageInfo;
+  SetErrorTitles({info.TitleRussian, info.TitleEnglish});
 
-  if (!DiscoverEnvironment()) return UpdateOutcome::kRegistryFailure;
+  if (g_startupSettings.Registry == nullptr) throw RegistryError("No registry handle");
+  RegistryHandle& registry = *g_startupSettings.Registry;
+  if (!DiscoverEnvironment(registry, info.ProgramName, &g_installEnvironment)) {
+    return UpdateOutcome::kRegistryFailure;
+  }
   const InstallEnvironment& environment = g_installEnvironment;
 
   if (!environment.IsAdmin) {
@@ -70,17 +59,17 @@ UpdateOutcome RunUpdate() {
   if (IsHostRunning()) AskHostToQuit();
 
   switch (VerifyOwnFile()) {
-    case SealCheck::kPassed:
+    case OwnFileVerdict::kPassed:
       break;
-    case SealCheck::kUnreadable:
+    case OwnFileVerdict::kUnreadable:
       return UpdateOutcome::kPackageUnreadable;
-    case SealCheck::kDistorted:
+    case OwnFileVerdict::kDistorted:
       return UpdateOutcome::kPackageDistorted;
   }
 
   const bool quiet = IsQuietMode(g_startupSettings.FirstArg);
   if (!IsFullFolderPath(environment.InstallDir) ||
-      !FileExists(environment.InstallDir + HostExecutableName(info))) {
+      !IsExistingFile(environment.InstallDir + HostExecutableName(info))) {
     ReportError(kHostNotInstalledText.english, kHostNotInstalledText.russian);
     return UpdateOutcome::kHostNotInstalled;
   }
@@ -96,13 +85,14 @@ UpdateOutcome RunUpdate() {
   const bool written = ExtractPayload(info.ResourceName, info.ResourceType,
                                       environment.InstallDir + info.PayloadFileName, info.Guarded);
 
-  RefreshInstalledSize(environment, info);
+  RefreshInstalledSize(registry, environment, info);
 
+  const std::string host = HostExecutableName(info);
   if (quiet) {
-    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise();
+    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise(environment.InstallDir, host);
   } else if (AskQuestionInLanguage(MessageText::Program(FinishQuestionText(info)),
                                    MessageText::Program(info.TitleEnglish), kRussianLanguage)) {
-    StartHostAndRaise();
+    StartHostAndRaise(environment.InstallDir, host);
   }
   return written ? UpdateOutcome::kInstalled : UpdateOutcome::kPayloadNotWritten;
 }

@@ -42,17 +42,17 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-SealOutcome Verified() { return {SealStatus::kVerified, ""}; }
-SealOutcome Malformed(const char* problem) { return {SealStatus::kMalformed, problem}; }
-SealOutcome CertificateMalformed(const char* problem) {
+SealReport Verified() { return {SealStatus::kVerified, ""}; }
+SealReport Malformed(const char* problem) { return {SealStatus::kMalformed, problem}; }
+SealReport CertificateMalformed(const char* problem) {
   return {SealStatus::kMalformed, problem, true};
 }
-SealOutcome ReadFailed() { return {SealStatus::kReadFailed, "the file cannot be read"}; }
+SealReport ReadFailed() { return {SealStatus::kReadFailed, "the file cannot be read"}; }
 
 // Reads `size` bytes at `offset` when they lie inside the file; a range outside it is the
 // file's fault (kMalformed, with `problem`), a failing read the source's (kReadFailed).
-SealOutcome ReadInside(ByteSource& source, uint64_t offset, uint8_t* out, size_t size,
-                       const char* problem) {
+SealReport ReadInside(RandomAccessBytes& source, uint64_t offset, uint8_t* out, size_t size,
+                      const char* problem) {
   uint64_t file_size = source.Size();
   if (offset > file_size || file_size - offset < size) return Malformed(problem);
   if (!source.ReadAt(offset, out, size)) return ReadFailed();
@@ -61,13 +61,14 @@ SealOutcome ReadInside(ByteSource& source, uint64_t offset, uint8_t* out, size_t
 
 // Finds the end of the section data: the largest raw pointer + raw size over the section
 // table at `table`, read in batches so that a table of any length needs no large buffer.
-SealOutcome SectionDataEnd(ByteSource& source, uint64_t table, uint32_t count, uint64_t* end) {
+SealReport SectionDataEnd(RandomAccessBytes& source, uint64_t table, uint32_t count,
+                          uint64_t* end) {
   constexpr uint32_t kBatch = 64;
   uint8_t batch[kBatch * kSectionHeaderSize];
   for (uint32_t first = 0; first < count; first += kBatch) {
     uint32_t n = std::min(kBatch, count - first);
-    SealOutcome read = ReadInside(source, table + uint64_t{first} * kSectionHeaderSize, batch,
-                                  n * kSectionHeaderSize, "the section table runs past the end");
+    SealReport read = ReadInside(source, table + uint64_t{first} * kSectionHeaderSize, batch,
+                                 n * kSectionHeaderSize, "the section table runs past the end");
     if (!read.ok()) return read;
     for (uint32_t i = 0; i < n; ++i) {
       const uint8_t* header = batch + i * kSectionHeaderSize;
@@ -109,12 +110,12 @@ bool MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t size) {
   return true;
 }
 
-SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout) {
+SealReport ReadPeLayout(RandomAccessBytes& source, PeLayout* layout) {
   PeLayout result;
   result.file_size = source.Size();
 
   uint8_t dos[kDosHeaderSize];
-  SealOutcome read = ReadInside(source, 0, dos, sizeof dos, "too short for a DOS header");
+  SealReport read = ReadInside(source, 0, dos, sizeof dos, "too short for a DOS header");
   if (!read.ok()) return read;
   if (dos[0] != 'M' || dos[1] != 'Z') return Malformed("no MZ signature");
   // Read as unsigned: a "negative" e_lfanew is just a huge offset, outside every real file.
@@ -201,8 +202,8 @@ SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout) {
   return Verified();
 }
 
-SealOutcome ComputeSeal(ByteSource& source, const PeLayout& layout, Sha256Digest* seal,
-                        Sha256Engine engine, size_t chunk_size) {
+SealReport ComputeSeal(RandomAccessBytes& source, const PeLayout& layout, Sha256Digest* seal,
+                       Sha256Engine engine, size_t chunk_size) {
   // Sorted and disjoint: the seal ends at 0x3C, the PE header starts at 0x40 or later, and
   // the checksum precedes the data directory inside the optional header.
   const ExcludedRange excluded[] = {
@@ -229,9 +230,9 @@ SealOutcome ComputeSeal(ByteSource& source, const PeLayout& layout, Sha256Digest
   return Verified();
 }
 
-SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine, size_t chunk_size) {
+SealReport VerifySeal(RandomAccessBytes& source, Sha256Engine engine, size_t chunk_size) {
   PeLayout layout;
-  SealOutcome outcome = ReadPeLayout(source, &layout);
+  SealReport outcome = ReadPeLayout(source, &layout);
   if (!outcome.ok()) return outcome;
   Sha256Digest stored;
   if (!source.ReadAt(kSealOffset, stored.data(), stored.size())) return ReadFailed();
@@ -244,8 +245,8 @@ SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine, size_t chunk_siz
           blank ? "the file carries no seal" : "the seal does not match the file's content"};
 }
 
-SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32_t* checksum,
-                              size_t chunk_size) {
+SealReport ComputePeChecksum(RandomAccessBytes& source, const PeLayout& layout, uint32_t* checksum,
+                             size_t chunk_size) {
   // Whole words per chunk, so that no word straddles two reads.
   chunk_size = std::max<size_t>(chunk_size & ~size_t{1}, 2);
   const size_t buffer_size =
@@ -274,7 +275,8 @@ SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32
   return Verified();
 }
 
-SealOutcome CheckCertificateTable(ByteSource& source, const PeLayout& layout, uint32_t* entries) {
+SealReport CheckCertificateTable(RandomAccessBytes& source, const PeLayout& layout,
+                                 uint32_t* entries) {
   *entries = 0;
   if (layout.certificate_size == 0) return Verified();
   const uint64_t end = layout.certificate_offset + layout.certificate_size;
@@ -309,11 +311,11 @@ SealOutcome CheckCertificateTable(ByteSource& source, const PeLayout& layout, ui
   return Verified();
 }
 
-SealOutcome SealImage(std::vector<uint8_t>& image) {
+SealReport SealImage(std::vector<uint8_t>& image) {
   PeLayout layout;
   {
     MemorySource source(image);
-    SealOutcome outcome = ReadPeLayout(source, &layout);
+    SealReport outcome = ReadPeLayout(source, &layout);
     if (!outcome.ok()) return outcome;
   }
   if (layout.certificate_size != 0) {
@@ -323,7 +325,7 @@ SealOutcome SealImage(std::vector<uint8_t>& image) {
                kCertificateAlignment);
 
   MemorySource source(image);
-  SealOutcome outcome = ReadPeLayout(source, &layout);
+  SealReport outcome = ReadPeLayout(source, &layout);
   if (!outcome.ok()) return outcome;
   Sha256Digest seal;
   outcome = ComputeSeal(source, layout, &seal);

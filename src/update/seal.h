@@ -37,17 +37,17 @@ constexpr size_t kSealSize = 32;
 constexpr size_t kSealChunkSize = size_t{1} << 20;
 
 // A file seen through bounded reads at given offsets.
-class ByteSource {
+class RandomAccessBytes {
  public:
-  virtual ~ByteSource() = default;
+  virtual ~RandomAccessBytes() = default;
   virtual uint64_t Size() const = 0;
   // Reads exactly `size` bytes at `offset` into `out`. Returns false when the bytes cannot
   // be read (a read error, or a range past the end of the source).
   virtual bool ReadAt(uint64_t offset, uint8_t* out, size_t size) = 0;
 };
 
-// A ByteSource over bytes already in memory (the sealing tool, the tests).
-class MemorySource : public ByteSource {
+// A RandomAccessBytes over bytes already in memory (the sealing tool, the tests).
+class MemorySource : public RandomAccessBytes {
  public:
   MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   explicit MemorySource(const std::vector<uint8_t>& bytes)
@@ -85,7 +85,8 @@ enum class SealStatus {
   kMismatch,    // a well-formed PE file whose stored seal differs from its content
 };
 
-struct SealOutcome {
+// What one step of checking or making a seal found: its status and why.
+struct SealReport {
   SealStatus status;
   const char* problem;  // why, in a few words; empty on success
   // Set with kMalformed when what is wrong is the certificate (signature) table.
@@ -94,39 +95,40 @@ struct SealOutcome {
 };
 
 // Reads and checks the PE headers of `source`. On kVerified, `layout` describes the file;
-// otherwise the outcome says what is wrong (kMalformed) or that a read failed.
-SealOutcome ReadPeLayout(ByteSource& source, PeLayout* layout);
+// otherwise the report says what is wrong (kMalformed) or that a read failed.
+SealReport ReadPeLayout(RandomAccessBytes& source, PeLayout* layout);
 
 // Computes the seal of a file whose layout ReadPeLayout returned, streaming the covered
 // bytes through one buffer of at most `chunk_size` bytes. Returns kReadFailed when a read
 // fails. May throw std::bad_alloc for the buffer.
-SealOutcome ComputeSeal(ByteSource& source, const PeLayout& layout, Sha256Digest* seal,
-                        Sha256Engine engine = Sha256Engine::kAuto,
-                        size_t chunk_size = kSealChunkSize);
+SealReport ComputeSeal(RandomAccessBytes& source, const PeLayout& layout, Sha256Digest* seal,
+                       Sha256Engine engine = Sha256Engine::kAuto,
+                       size_t chunk_size = kSealChunkSize);
 
 // Checks the seal stored in `source` against its content: kVerified, kReadFailed,
 // kMalformed or kMismatch. May throw std::bad_alloc.
-SealOutcome VerifySeal(ByteSource& source, Sha256Engine engine = Sha256Engine::kAuto,
-                       size_t chunk_size = kSealChunkSize);
+SealReport VerifySeal(RandomAccessBytes& source, Sha256Engine engine = Sha256Engine::kAuto,
+                      size_t chunk_size = kSealChunkSize);
 
 // Computes the PE CheckSum of the whole file as imagehlp's CheckSumMappedFile does: the
 // 16-bit little-endian words of the file (a last odd byte padded with zero) added with
 // end-around carry, the 4 bytes of the CheckSum field counted as zero, then the file's
 // length added. Returns kReadFailed when a read fails. May throw std::bad_alloc.
-SealOutcome ComputePeChecksum(ByteSource& source, const PeLayout& layout, uint32_t* checksum,
-                              size_t chunk_size = kSealChunkSize);
+SealReport ComputePeChecksum(RandomAccessBytes& source, const PeLayout& layout, uint32_t* checksum,
+                             size_t chunk_size = kSealChunkSize);
 
 // Checks the WIN_CERTIFICATE entries of the certificate table of `layout`: each at least its
 // 8-byte header long, revision 1.0 or 2.0, type PKCS #7 signed data, the next starting at the
 // following 8-byte boundary, and together filling the table. Sets `entries` to their count
 // (0 and kVerified for a file without a table); kMalformed with in_certificate_table set
 // when the table is malformed, kReadFailed when a read fails.
-SealOutcome CheckCertificateTable(ByteSource& source, const PeLayout& layout, uint32_t* entries);
+SealReport CheckCertificateTable(RandomAccessBytes& source, const PeLayout& layout,
+                                 uint32_t* entries);
 
 // Seals a PE image in memory: pads it with zero bytes to a multiple of 8 (so that a later
 // Authenticode signature adds no padding that the seal would have to cover), stores the
 // seal, then the image's PE CheckSum. Refuses (kMalformed, image unchanged) a file that is no
 // suitable PE or that already carries a certificate table: a signature must be made after sealing.
-SealOutcome SealImage(std::vector<uint8_t>& image);
+SealReport SealImage(std::vector<uint8_t>& image);
 
 }  // namespace kestrane

@@ -7,7 +7,7 @@
 namespace kestrane {
 namespace {
 
-class Win32FileSource : public ByteSource {
+class Win32FileSource : public RandomAccessBytes {
  public:
   Win32FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
   uint64_t Size() const override { return size_; }
@@ -35,7 +35,7 @@ class Win32FileSource : public ByteSource {
 
 }  // namespace
 
-SealOutcome CheckFileSeal(const wchar_t* path) {
+SealReport CheckFileSeal(const wchar_t* path) {
   ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                 nullptr));

@@ -9,6 +9,6 @@ namespace kestrane {
 // opened read-only while others may read and write it. Returns kReadFailed when the file
 // cannot be opened or read, otherwise what VerifySeal finds. May throw std::bad_alloc for the
 // read buffer.
-SealOutcome CheckFileSeal(const wchar_t* path);
+SealReport CheckFileSeal(const wchar_t* path);
 
 }  // namespace kestrane

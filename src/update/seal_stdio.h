@@ -1,4 +1,4 @@
-// A ByteSource over a file opened with the C library, for the publisher's sealing tool and
+// A RandomAccessBytes over a file opened with the C library, for the publisher's sealing tool and
 // the benchmark (the installer reads its own file through Win32, see self_check_win.cc).
 #pragma once
 
@@ -8,7 +8,7 @@
 
 namespace kestrane {
 
-class StdioFileSource : public ByteSource {
+class StdioFileSource : public RandomAccessBytes {
  public:
   // Opens `path` for reading; check is_open() before use.
   explicit StdioFileSource(const char* path);

@@ -1,6 +1,6 @@
 #include "update/update_rules.h"
 
-#include "startup/startup_settings.h"
+#include "startup/ascii_case.h"
 
 namespace kestrane {
 

@@ -18,7 +18,7 @@ extern const BilingualText kNoRightsText;          // the user may not install a
 extern const BilingualText kHostNotInstalledText;  // no Kestrane.exe in the install folder
 
 // Returns the first question, "Would you like to setup ..." or its Russian twin, for a package
-// whose fields FillProgramFields has set.
+// made by MakePackageInfo.
 std::string InstallQuestionText(const PackageInfo& info, bool russian);
 
 // Returns the caption of the first question: "Sound question" or "Резонный вопрос".

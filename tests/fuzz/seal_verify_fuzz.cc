@@ -10,7 +10,7 @@
 
 using kestrane::MemorySource;
 using kestrane::SealImage;
-using kestrane::SealOutcome;
+using kestrane::SealReport;
 using kestrane::SealStatus;
 using kestrane::Sha256Engine;
 using kestrane::VerifySeal;
@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> file(data, data + size);
   MemorySource source(file.data(), file.size());
   // A small chunk makes the streaming cross chunk boundaries inside small inputs.
-  SealOutcome automatic = VerifySeal(source, Sha256Engine::kAuto, 64);
-  SealOutcome portable = VerifySeal(source, Sha256Engine::kPortable);
+  SealReport automatic = VerifySeal(source, Sha256Engine::kAuto, 64);
+  SealReport portable = VerifySeal(source, Sha256Engine::kPortable);
   if (automatic.status != portable.status) __builtin_trap();
   if (automatic.status == SealStatus::kReadFailed) __builtin_trap();  // memory never fails
 

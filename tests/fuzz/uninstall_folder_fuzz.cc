@@ -7,7 +7,7 @@
 #include <string>
 
 #include "environment/uninstall_path.h"
-#include "payload/extract_payload.h"
+#include "payload/temp_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string value(reinterpret_cast<const char*>(data), size);

@@ -9,6 +9,7 @@
 
 #include "startup/text_lines.h"
 #include "startup/windows_version.h"
+#include "startup/console_output.h"
 
 namespace {
 

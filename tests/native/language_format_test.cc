@@ -54,7 +54,7 @@ TEST(LanguageHeaders, BlankLinesHoldOnlyCodesUpTo32) {
       {"", true},      {"    ", true}, {"\t", true},    {std::string("\0 \x1F", 3), true},
       {" \x20", true}, {" a ", false}, {"\xA0", false}, {"  .", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(IsBlankLine(c.line), c.blank) << "[" << c.line << "]";
+  for (const auto& c : cases) EXPECT_EQ(IsBlank(c.line), c.blank) << "[" << c.line << "]";
 }
 
 TEST(Placeholders, FillInOrderAndStopAtTheFirstMissingOne) {

@@ -15,20 +15,20 @@ namespace {
 namespace pe = synthetic_pe;
 using Bytes = std::vector<uint8_t>;
 
-SealOutcome Verify(const Bytes& bytes, Sha256Engine engine = Sha256Engine::kAuto,
-                   size_t chunk = kSealChunkSize) {
+SealReport Verify(const Bytes& bytes, Sha256Engine engine = Sha256Engine::kAuto,
+                  size_t chunk = kSealChunkSize) {
   MemorySource source(bytes);
   return VerifySeal(source, engine, chunk);
 }
 
 // The installer's verdict: anything but a pass on a readable file means "distorted".
-bool Distorted(const SealOutcome& outcome) {
+bool Distorted(const SealReport& outcome) {
   return outcome.status == SealStatus::kMalformed || outcome.status == SealStatus::kMismatch;
 }
 
 Bytes Sealed(bool plus) {
   Bytes bytes = pe::Build(plus);
-  SealOutcome outcome = SealImage(bytes);
+  SealReport outcome = SealImage(bytes);
   EXPECT_TRUE(outcome.ok()) << outcome.problem;
   return bytes;
 }
@@ -57,12 +57,12 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SealTest, ::testing::Values(false, true),
 // ---- where the seal lives and what it covers ----
 
 TEST_P(SealTest, SealedFileVerifies) {
-  SealOutcome outcome = Verify(Sealed(plus()));
+  SealReport outcome = Verify(Sealed(plus()));
   EXPECT_TRUE(outcome.ok()) << outcome.problem;
 }
 
 TEST_P(SealTest, UnsealedFileIsDistortedAndSaysItCarriesNoSeal) {
-  SealOutcome outcome = Verify(pe::Build(plus()));
+  SealReport outcome = Verify(pe::Build(plus()));
   EXPECT_EQ(outcome.status, SealStatus::kMismatch);
   EXPECT_STREQ(outcome.problem, "the file carries no seal");
 }
@@ -170,7 +170,7 @@ TEST_P(SealTest, CertificateTableEntriesMustFillTheTable) {
     PeLayout layout;
     ASSERT_TRUE(ReadPeLayout(source, &layout).ok()) << row.name;
     uint32_t count = 99;
-    SealOutcome outcome = CheckCertificateTable(source, layout, &count);
+    SealReport outcome = CheckCertificateTable(source, layout, &count);
     EXPECT_EQ(outcome.ok(), row.well_formed) << row.name << ": " << outcome.problem;
     EXPECT_EQ(outcome.in_certificate_table, !row.well_formed) << row.name;
     if (row.well_formed) {
@@ -200,7 +200,7 @@ TEST_P(SealTest, EveryChangedByteIsDetectedExceptInTheChecksum) {
     for (uint8_t flip : {0x01, 0x80, 0xFF}) {
       Bytes changed = sealed;
       changed[i] ^= flip;
-      SealOutcome outcome = Verify(changed);
+      SealReport outcome = Verify(changed);
       if (InRange(i, pe::CheckSumOffset(), 4)) {
         ASSERT_TRUE(outcome.ok()) << "checksum byte " << i;
       } else {
@@ -257,7 +257,7 @@ TEST_P(SealTest, ChecksumMayTakeAnyValue) {
 TEST_P(SealTest, CertificateTableAppendedAtTheEndIsAccepted) {
   for (uint32_t size : {8u, 24u, 1472u}) {
     Bytes file = SealedAndSigned(plus(), size);
-    SealOutcome outcome = Verify(file);
+    SealReport outcome = Verify(file);
     EXPECT_TRUE(outcome.ok()) << size << ": " << outcome.problem;
     // The table's content belongs to the signature, which vouches for it itself.
     file.back() ^= 0xFF;
@@ -271,7 +271,7 @@ TEST_P(SealTest, EveryChangedByteBeforeTheCertificateTableIsDetected) {
   for (size_t i = 0; i < covered; ++i) {
     Bytes changed = file;
     changed[i] ^= 0x01;
-    SealOutcome outcome = Verify(changed);
+    SealReport outcome = Verify(changed);
     if (InRange(i, pe::CheckSumOffset(), 4)) {
       ASSERT_TRUE(outcome.ok()) << "checksum byte " << i;
     } else {
@@ -317,7 +317,7 @@ TEST_P(SealTest, CertificateEntriesThatCouldHideBytesAreDistorted) {
     int64_t size = static_cast<int64_t>(file.size()) - offset + entry.size_delta;
     pe::Put32(file, pe::CertificateEntryOffset(plus()), entry.zero_offset ? 0 : uint32_t(offset));
     pe::Put32(file, pe::CertificateEntryOffset(plus()) + 4, entry.zero_size ? 0 : uint32_t(size));
-    SealOutcome outcome = Verify(file);
+    SealReport outcome = Verify(file);
     EXPECT_EQ(outcome.status, SealStatus::kMalformed) << entry.name << ": " << outcome.problem;
   }
 }
@@ -385,7 +385,7 @@ std::vector<HostileFile> HostileFiles(bool plus) {
 TEST_P(SealTest, HostileFilesAreDistortedWithAReason) {
   for (const HostileFile& file : HostileFiles(plus())) {
     for (Sha256Engine engine : {Sha256Engine::kPortable, Sha256Engine::kAuto}) {
-      SealOutcome outcome = Verify(file.bytes, engine);
+      SealReport outcome = Verify(file.bytes, engine);
       EXPECT_EQ(outcome.status, file.expected) << file.name << ": " << outcome.problem;
       EXPECT_GT(std::strlen(outcome.problem), 0u) << file.name;
     }
@@ -399,7 +399,7 @@ TEST_P(SealTest, PeHeaderInsideTheDosHeaderIsRefused) {
     Bytes file = Sealed(plus());
     pe::Put32(file, 0x3C, pe_offset);
     std::memcpy(file.data() + pe_offset, "PE\0\0", 4);
-    SealOutcome outcome = Verify(file);
+    SealReport outcome = Verify(file);
     EXPECT_EQ(outcome.status, SealStatus::kMalformed) << pe_offset;
     EXPECT_STREQ(outcome.problem, "the PE header overlaps the DOS header") << pe_offset;
   }
@@ -408,7 +408,7 @@ TEST_P(SealTest, PeHeaderInsideTheDosHeaderIsRefused) {
 // ---- streaming: the file passes through a bounded buffer ----
 
 // Records how the verifier reads, and can fail the n-th read.
-class RecordingSource : public ByteSource {
+class RecordingSource : public RandomAccessBytes {
  public:
   explicit RecordingSource(const Bytes& bytes, int fail_at = -1)
       : inner_(bytes), fail_at_(fail_at) {}
@@ -500,7 +500,7 @@ TEST_P(SealTest, SealingRefusesASignedFileAndLeavesItUnchanged) {
   Bytes file = pe::Build(plus());
   pe::AppendCertificate(file, plus(), 24);
   const Bytes before = file;
-  SealOutcome outcome = SealImage(file);
+  SealReport outcome = SealImage(file);
   EXPECT_EQ(outcome.status, SealStatus::kMalformed);
   EXPECT_STREQ(outcome.problem, "the file is already signed; seal it before signing");
   EXPECT_EQ(file, before);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "payload/extract_payload.h"
+#include "payload/temp_name.h"
 
 namespace kestrane {
 namespace {

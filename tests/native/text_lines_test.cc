@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "startup/startup_settings.h"
+#include "startup/ascii_case.h"
 
 namespace kestrane {
 namespace {

@@ -9,15 +9,7 @@
 namespace kestrane {
 namespace {
 
-PackageInfo DefaultPackage() {
-  PackageInfo info;
-  info.ResourceName = "kvx";
-  info.ResourceType = "cok";
-  info.PackageVersion = 367;
-  info.PackageDescription = kPackageDescription;
-  FillProgramFields(info);
-  return info;
-}
+PackageInfo DefaultPackage() { return MakePackageInfo("kvx", "cok", 367, false); }
 
 // The package caption as the binary carries it: code page 1251, spelled out byte by byte so
 // that a source or compiler charset slip cannot hide.
@@ -59,9 +51,7 @@ TEST(InstallQuestion, NamesTheProductAndThePackageInTheInterfaceLanguage) {
 }
 
 TEST(InstallQuestion, FollowsThePackageVersion) {
-  PackageInfo info = DefaultPackage();
-  info.PackageVersion = 12;
-  FillProgramFields(info);
+  const PackageInfo info = MakePackageInfo("kvx", "cok", 12, false);
   const std::string text = InstallQuestionText(info, false);
   EXPECT_EQ(text.substr(text.size() - 4), " 12?");
 }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "startup/errors.h"
+#include "startup/console_output.h"
+#include "startup/text_lines.h"
 
 namespace kestrane {
 namespace {
@@ -809,7 +811,7 @@ TEST(ConsoleOutput, LettersAreDrawnEvenly) {
 }
 
 // Fails after a given number of bytes, as a broken file would.
-class FailingBytes : public ByteSource {
+class FailingBytes : public ByteStream {
  public:
   FailingBytes(std::string bytes) : bytes_(std::move(bytes)) {}
   int Next() override {

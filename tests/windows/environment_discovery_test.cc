@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "environment/install_environment.h"
+#include "environment/environment_win.h"
 #include "startup/errors.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
 #include "support/box_watcher.h"
 #include "support/test_registry.h"
-#include "update/package_info.h"
+#include "startup/messages.h"
 
 namespace kestrane {
 namespace {
@@ -31,25 +31,19 @@ class EnvironmentDiscovery : public testing::Test {
  protected:
   void SetUp() override {
     registry_ = std::make_unique<RegistryHandle>(kTestRegistryAccess);
-    saved_registry_ = g_startupSettings.Registry;
-    saved_program_ = g_packageInfo.ProgramName;
-    g_startupSettings.Registry = registry_.get();
-    g_packageInfo.ProgramName = kTestProgram;
-    g_packageInfo.TitleEnglish = "Discovery test";
-    g_installEnvironment = InstallEnvironment();
+    SetErrorTitles({"", "Discovery test"});
     ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, kPlainKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, kMirrorKey));
   }
   void TearDown() override {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kPlainKey);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kMirrorKey);
-    g_startupSettings.Registry = saved_registry_;
-    g_packageInfo.ProgramName = saved_program_;
   }
 
+  bool Discover() { return DiscoverEnvironment(*registry_, kTestProgram, &env_); }
+
   std::unique_ptr<RegistryHandle> registry_;
-  RegistryHandle* saved_registry_ = nullptr;
-  std::string saved_program_;
+  InstallEnvironment env_;
 };
 
 TEST_F(EnvironmentDiscovery, RegistrationOnlyUnderWow6432NodeIsFound) {
@@ -57,11 +51,10 @@ TEST_F(EnvironmentDiscovery, RegistrationOnlyUnderWow6432NodeIsFound) {
                              "C:\\Games32\\Kestrane\\unins000.exe"));
   ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPlainKey)) << "the 64-bit view keeps them apart";
 
-  ASSERT_TRUE(DiscoverEnvironment());
-  EXPECT_EQ(g_installEnvironment.InstallDir, "C:\\Games32\\Kestrane\\");
-  EXPECT_EQ(g_installEnvironment.RegistrationKey, kMirrorKey);
-  EXPECT_EQ(g_installEnvironment.UninstallKey,
-            "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\")
+  ASSERT_TRUE(Discover());
+  EXPECT_EQ(env_.InstallDir, "C:\\Games32\\Kestrane\\");
+  EXPECT_EQ(env_.RegistrationKey, kMirrorKey);
+  EXPECT_EQ(env_.UninstallKey, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\")
       << "the uninstall key itself keeps its plain path";
 }
 
@@ -71,9 +64,9 @@ TEST_F(EnvironmentDiscovery, PlainRegistrationWinsOverTheMirror) {
   ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, kMirrorKey, "UninstallString",
                              "C:\\Games32\\Kestrane\\unins000.exe"));
 
-  ASSERT_TRUE(DiscoverEnvironment());
-  EXPECT_EQ(g_installEnvironment.InstallDir, "C:\\Games64\\Kestrane\\");
-  EXPECT_EQ(g_installEnvironment.RegistrationKey, kPlainKey);
+  ASSERT_TRUE(Discover());
+  EXPECT_EQ(env_.InstallDir, "C:\\Games64\\Kestrane\\");
+  EXPECT_EQ(env_.RegistrationKey, kPlainKey);
 }
 
 TEST_F(EnvironmentDiscovery, PlainRegistrationWinsEvenWhenTheMirrorIsUnreadable) {
@@ -81,8 +74,8 @@ TEST_F(EnvironmentDiscovery, PlainRegistrationWinsEvenWhenTheMirrorIsUnreadable)
                              "C:\\Games64\\Kestrane\\unins000.exe"));
   ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kMirrorKey, "UninstallString", 7));
 
-  ASSERT_TRUE(DiscoverEnvironment()) << "the mirror is not read at all";
-  EXPECT_EQ(g_installEnvironment.InstallDir, "C:\\Games64\\Kestrane\\");
+  ASSERT_TRUE(Discover()) << "the mirror is not read at all";
+  EXPECT_EQ(env_.InstallDir, "C:\\Games64\\Kestrane\\");
 }
 
 TEST_F(EnvironmentDiscovery, WithoutRegistrationTheProgramFilesFolderIsAssumed) {
@@ -90,10 +83,10 @@ TEST_F(EnvironmentDiscovery, WithoutRegistrationTheProgramFilesFolderIsAssumed) 
       ReadStringValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir");
   ASSERT_FALSE(program_files.empty());
 
-  ASSERT_TRUE(DiscoverEnvironment());
-  EXPECT_EQ(g_installEnvironment.InstallDir, program_files + "\\" + kTestProgram + "\\");
-  EXPECT_EQ(g_installEnvironment.ProgramFilesDir, program_files + "\\");
-  EXPECT_EQ(g_installEnvironment.RegistrationKey, "");
+  ASSERT_TRUE(Discover());
+  EXPECT_EQ(env_.InstallDir, program_files + "\\" + kTestProgram + "\\");
+  EXPECT_EQ(env_.ProgramFilesDir, program_files + "\\");
+  EXPECT_EQ(env_.RegistrationKey, "");
 }
 
 TEST_F(EnvironmentDiscovery, RegistrationWithoutUninstallStringIsNoRegistration) {
@@ -101,9 +94,9 @@ TEST_F(EnvironmentDiscovery, RegistrationWithoutUninstallStringIsNoRegistration)
   ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, kMirrorKey, "UninstallString",
                              "C:\\Games32\\Kestrane\\unins000.exe"));
 
-  ASSERT_TRUE(DiscoverEnvironment());
-  EXPECT_EQ(g_installEnvironment.InstallDir, "C:\\Games32\\Kestrane\\");
-  EXPECT_EQ(g_installEnvironment.RegistrationKey, kMirrorKey);
+  ASSERT_TRUE(Discover());
+  EXPECT_EQ(env_.InstallDir, "C:\\Games32\\Kestrane\\");
+  EXPECT_EQ(env_.RegistrationKey, kMirrorKey);
 }
 
 TEST_F(EnvironmentDiscovery, InstallFolderIsCutFromTheUninstallCommand) {
@@ -126,15 +119,15 @@ TEST_F(EnvironmentDiscovery, InstallFolderIsCutFromTheUninstallCommand) {
   for (const auto& c : cases) {
     ASSERT_TRUE(
         SetStringValue(HKEY_LOCAL_MACHINE, kPlainKey, "UninstallString", c.uninstall_string));
-    ASSERT_TRUE(DiscoverEnvironment()) << c.name;
-    EXPECT_EQ(g_installEnvironment.InstallDir, c.install_dir) << c.name;
-    EXPECT_EQ(g_installEnvironment.RegistrationKey, kPlainKey) << c.name;
+    ASSERT_TRUE(Discover()) << c.name;
+    EXPECT_EQ(env_.InstallDir, c.install_dir) << c.name;
+    EXPECT_EQ(env_.RegistrationKey, kPlainKey) << c.name;
   }
 }
 
 TEST_F(EnvironmentDiscovery, UninstallStringOfAnotherTypeEscapesAsRegistryError) {
   ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kPlainKey, "UninstallString", 1));
-  EXPECT_THROW(DiscoverEnvironment(), RegistryError);
+  EXPECT_THROW(Discover(), RegistryError);
   // The key was closed on the way out: the handle opens the next key as usual.
   registry_->SetRoot(HKEY_LOCAL_MACHINE);
   ASSERT_TRUE(registry_->OpenKey(kCurrentVersion, false));
@@ -143,8 +136,8 @@ TEST_F(EnvironmentDiscovery, UninstallStringOfAnotherTypeEscapesAsRegistryError)
 }
 
 TEST_F(EnvironmentDiscovery, FoldersAreReadAndEndWithABackslash) {
-  ASSERT_TRUE(DiscoverEnvironment());
-  const InstallEnvironment& env = g_installEnvironment;
+  ASSERT_TRUE(Discover());
+  const InstallEnvironment& env = env_;
   char system_dir[MAX_PATH + 1];
   UINT length = GetSystemDirectoryA(system_dir, sizeof system_dir);
   ASSERT_GT(length, 0u);
@@ -168,9 +161,9 @@ TEST_F(EnvironmentDiscovery, FoldersAreReadAndEndWithABackslash) {
 TEST_F(EnvironmentDiscovery, MissingCommonProgramsFallsBackToTheUsersPrograms) {
   SavedValue common_programs(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs");
   ASSERT_TRUE(common_programs.Delete());
-  ASSERT_TRUE(DiscoverEnvironment());
-  EXPECT_FALSE(g_installEnvironment.UserPrograms.empty());
-  EXPECT_EQ(g_installEnvironment.ProgramsRoot, g_installEnvironment.UserPrograms);
+  ASSERT_TRUE(Discover());
+  EXPECT_FALSE(env_.UserPrograms.empty());
+  EXPECT_EQ(env_.ProgramsRoot, env_.UserPrograms);
 }
 
 TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscovery) {
@@ -178,7 +171,7 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
   ASSERT_TRUE(SetDwordValue(HKEY_CURRENT_USER, kShellFolders, "Startup", 5));
   ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, kPlainKey, "UninstallString",
                              "C:\\Games64\\Kestrane\\unins000.exe"));
-  g_packageInfo.TitleRussian = "Проверка";
+  SetErrorTitles({"Проверка", "Discovery test"});
   const struct {
     bool russian;
     std::wstring text;
@@ -189,16 +182,16 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
   };
   for (const auto& c : cases) {
     g_startupSettings.RussianUI = c.russian;
-    g_installEnvironment = InstallEnvironment();
+    env_ = InstallEnvironment();
     std::vector<SeenBox> boxes;
     bool discovered = true;
     {
       BoxWatcher watcher;
-      discovered = DiscoverEnvironment();
+      discovered = Discover();
       boxes = watcher.Boxes();
     }
     EXPECT_FALSE(discovered) << c.russian;
-    EXPECT_EQ(g_installEnvironment.InstallDir, "") << "discovery stopped before the uninstall key";
+    EXPECT_EQ(env_.InstallDir, "") << "discovery stopped before the uninstall key";
     if (BoxesCanBeRead()) {
       EXPECT_EQ(boxes.size(), 1u) << c.russian;
       if (boxes.size() != 1) continue;

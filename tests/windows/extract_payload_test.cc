@@ -9,7 +9,7 @@
 #include "startup/startup_settings.h"
 #include "support/box_watcher.h"
 #include "support/test_files.h"
-#include "update/package_info.h"
+#include "startup/messages.h"
 
 namespace kestrane {
 namespace {
@@ -41,8 +41,7 @@ class PayloadExtraction : public testing::Test {
     payload_ = ResourceBytes("KVX", "COK");
     ASSERT_GT(payload_.size(), 5u);
     ASSERT_EQ(payload_.compare(0, 4, std::string("kvx\0", 4)), 0);
-    g_packageInfo.TitleEnglish = "Payload test";
-    g_packageInfo.TitleRussian = "Проверка";
+    SetErrorTitles({"Проверка", "Payload test"});
     g_startupSettings.RussianUI = false;
   }
   void TearDown() override { RemoveTree(folder_); }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "environment/install_environment.h"
+#include "environment/folder_size_win.h"
 #include "support/test_files.h"
 
 namespace kestrane {

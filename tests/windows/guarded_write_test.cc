@@ -17,7 +17,8 @@
 #include "support/box_answerer.h"
 #include "support/box_watcher.h"
 #include "support/test_files.h"
-#include "update/package_info.h"
+#include "payload/temp_name.h"
+#include "startup/messages.h"
 
 namespace kestrane {
 namespace {
@@ -157,8 +158,7 @@ class GuardedWrite : public testing::Test {
   void SetUp() override {
     folder_ = MakeTestFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
     ASSERT_FALSE(folder_.empty());
-    g_packageInfo.TitleEnglish = "Payload test";
-    g_packageInfo.TitleRussian = "Проверка";
+    SetErrorTitles({"Проверка", "Payload test"});
     g_startupSettings.RussianUI = false;
     g_languageSupport.CurrentLanguageIndex = -1;
     // Whatever an earlier test left on the screen.
@@ -175,8 +175,7 @@ class GuardedWrite : public testing::Test {
     return bytes;
   }
 
-  GuardedOutcome Write(const std::string& bytes, const std::string& type,
-                       const std::string& target) {
+  WriteOutcome Write(const std::string& bytes, const std::string& type, const std::string& target) {
     return WriteGuarded(bytes.data(), bytes.size(), type, target);
   }
 
@@ -205,7 +204,7 @@ TEST_F(GuardedWrite, MissingTargetIsWrittenUnderItsOwnNameWithoutATemporaryFile)
     BoxAnswerer answerer;
     FolderChanges changes(folder_);
     ASSERT_TRUE(changes.watching()) << "the folder cannot be watched here";
-    EXPECT_EQ(Write(c.bytes, c.type, folder_ + file), GuardedOutcome::kWritten) << c.type;
+    EXPECT_EQ(Write(c.bytes, c.type, folder_ + file), WriteOutcome::kWritten) << c.type;
     const std::vector<std::string> seen = changes.NamesSeen();
     EXPECT_TRUE(Mentions(seen, file)) << c.type << ": " << Joined(seen);
     EXPECT_FALSE(Mentions(seen, "~" + file)) << c.type << ": " << Joined(seen);
@@ -231,7 +230,7 @@ TEST_F(GuardedWrite, ExistingTargetIsReplacedThroughATemporaryFile) {
     BoxAnswerer answerer;
     FolderChanges changes(folder_);
     ASSERT_TRUE(changes.watching());
-    EXPECT_EQ(Write(c.new_bytes, c.type, folder_ + file), GuardedOutcome::kWritten) << c.type;
+    EXPECT_EQ(Write(c.new_bytes, c.type, folder_ + file), WriteOutcome::kWritten) << c.type;
     const std::vector<std::string> seen = changes.NamesSeen();
     EXPECT_TRUE(Mentions(seen, "~" + file)) << c.type << ": " << Joined(seen);
     EXPECT_FALSE(PathExists(folder_ + "~" + file)) << c.type;
@@ -259,7 +258,7 @@ TEST_F(GuardedWrite, EqualOrNewerVersionReplacesWithoutAQuestion) {
     const std::string target = folder_ + "x." + c.type;
     ASSERT_TRUE(WriteBytes(target, c.existing_bytes)) << c.name;
     BoxAnswerer answerer;
-    EXPECT_EQ(Write(c.new_bytes, c.type, target), GuardedOutcome::kWritten) << c.name;
+    EXPECT_EQ(Write(c.new_bytes, c.type, target), WriteOutcome::kWritten) << c.name;
     EXPECT_EQ(Contents(target), c.new_bytes) << c.name;
     EXPECT_FALSE(PathExists(folder_ + "~x." + c.type)) << c.name;
     EXPECT_TRUE(answerer.Boxes().empty()) << c.name;
@@ -287,7 +286,7 @@ TEST_F(GuardedWrite, OtherKindsAndExclamationMarkLanguageFilesAreReplacedWithout
   for (const auto& c : cases) {
     ASSERT_TRUE(WriteBytes(c.target, c.existing_bytes)) << c.name;
     BoxAnswerer answerer;
-    EXPECT_EQ(Write(c.new_bytes, c.type, c.target), GuardedOutcome::kWritten) << c.name;
+    EXPECT_EQ(Write(c.new_bytes, c.type, c.target), WriteOutcome::kWritten) << c.name;
     EXPECT_EQ(Contents(c.target), c.new_bytes) << c.name;
     EXPECT_FALSE(PathExists(MakeTempName(c.target))) << c.name;
     EXPECT_TRUE(answerer.Boxes().empty()) << c.name << ": no question, and no version read";
@@ -335,7 +334,7 @@ TEST_F(GuardedWrite, OlderFileAnsweredNoLeavesTheTargetAndRemovesTheCopy) {
       std::vector<AnsweredBox> boxes;
       {
         BoxAnswerer answerer({{IDNO, nullptr}});
-        EXPECT_EQ(Write(c.new_bytes, c.type, target), GuardedOutcome::kKept) << c.name;
+        EXPECT_EQ(Write(c.new_bytes, c.type, target), WriteOutcome::kKept) << c.name;
         boxes = answerer.Boxes();
       }
       ExpectOlderQuestion(boxes, target, c);
@@ -354,7 +353,7 @@ TEST_F(GuardedWrite, OlderFileAnsweredYesReplacesTheTarget) {
     std::vector<AnsweredBox> boxes;
     {
       BoxAnswerer answerer({{IDYES, nullptr}});
-      EXPECT_EQ(Write(c.new_bytes, c.type, target), GuardedOutcome::kWritten) << c.name;
+      EXPECT_EQ(Write(c.new_bytes, c.type, target), WriteOutcome::kWritten) << c.name;
       boxes = answerer.Boxes();
     }
     ExpectOlderQuestion(boxes, target, c);
@@ -371,7 +370,7 @@ TEST_F(GuardedWrite, LanguageFileWhoseNewCopyHasNoVersionIsReportedByItsTemporar
   std::vector<AnsweredBox> boxes;
   {
     BoxAnswerer answerer({{IDOK, nullptr}, {IDNO, nullptr}});
-    EXPECT_EQ(Write("[langver]\r\ntwelve\r\n", "lng", target), GuardedOutcome::kKept);
+    EXPECT_EQ(Write("[langver]\r\ntwelve\r\n", "lng", target), WriteOutcome::kKept);
     boxes = answerer.Boxes();
   }
   // The unreadable new version counts as 0, older than 12.
@@ -391,7 +390,7 @@ TEST_F(GuardedWrite, ProgressWindowShownBeforeIsHiddenForTheQuestionAndShownEmpt
   const std::string target = folder_ + "x.cok";
   ASSERT_TRUE(WriteBytes(target, Cok(368, "old")));
   BoxAnswerer answerer({{IDNO, nullptr}});
-  EXPECT_EQ(Write(Cok(367, "new"), "cok", target), GuardedOutcome::kKept);
+  EXPECT_EQ(Write(Cok(367, "new"), "cok", target), WriteOutcome::kKept);
   const std::vector<AnsweredBox> boxes = answerer.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_FALSE(boxes[0].progress_visible);

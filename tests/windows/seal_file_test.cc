@@ -81,7 +81,7 @@ class SealFileTest : public ::testing::Test {
   Bytes SealedSelf() {
     Bytes self = ReadAll(OwnPath());
     EXPECT_GT(self.size(), kSealChunkSize) << "expected a file of several chunks";
-    SealOutcome outcome = SealImage(self);
+    SealReport outcome = SealImage(self);
     EXPECT_TRUE(outcome.ok()) << outcome.problem;
     return self;
   }
@@ -91,14 +91,14 @@ class SealFileTest : public ::testing::Test {
 };
 
 TEST_F(SealFileTest, ThisUnsealedProgramIsReportedAsCarryingNoSeal) {
-  SealOutcome outcome = CheckFileSeal(Wide(OwnPath()).c_str());
+  SealReport outcome = CheckFileSeal(Wide(OwnPath()).c_str());
   EXPECT_EQ(outcome.status, SealStatus::kMismatch);
   EXPECT_STREQ(outcome.problem, "the file carries no seal");
 }
 
 TEST_F(SealFileTest, SealedCopyOfThisProgramVerifies) {
   std::string path = Place("sealed.exe", SealedSelf());
-  SealOutcome outcome = CheckFileSeal(Wide(path).c_str());
+  SealReport outcome = CheckFileSeal(Wide(path).c_str());
   EXPECT_TRUE(outcome.ok()) << outcome.problem;
 }
 
@@ -115,7 +115,7 @@ TEST_F(SealFileTest, SealedCopyInAFolderOutsideTheAnsiCodePageVerifies) {
       WriteFile(file, sealed.data(), static_cast<DWORD>(sealed.size()), &written, nullptr) &&
       written == sealed.size();
   CloseHandle(file);
-  const SealOutcome outcome = CheckFileSeal(path.c_str());
+  const SealReport outcome = CheckFileSeal(path.c_str());
   DeleteFileW(path.c_str());
   RemoveDirectoryW(folder.c_str());
   ASSERT_TRUE(wrote);
@@ -134,7 +134,7 @@ TEST_F(SealFileTest, OneChangedByteInAnyChunkIsDistorted) {
     Bytes changed = sealed;
     changed[offset] ^= 0x10;
     std::string path = Place("changed.exe", changed);
-    SealOutcome outcome = CheckFileSeal(Wide(path).c_str());
+    SealReport outcome = CheckFileSeal(Wide(path).c_str());
     EXPECT_EQ(outcome.status, SealStatus::kMismatch) << "offset " << offset;
     DeleteFileA(path.c_str());
   }
@@ -157,7 +157,7 @@ TEST_F(SealFileTest, FilesThatCannotBeOpenedAreUnreadable) {
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
   const std::string missing = dir_ + "\\missing.exe";
   for (const std::string& path : {locked, missing, dir_}) {
-    SealOutcome outcome = CheckFileSeal(Wide(path).c_str());
+    SealReport outcome = CheckFileSeal(Wide(path).c_str());
     EXPECT_EQ(outcome.status, SealStatus::kReadFailed) << path;
     EXPECT_STREQ(outcome.problem, "the file cannot be opened") << path;
   }
@@ -175,7 +175,7 @@ void ExpectEngineWorks(Sha256Engine engine, const Bytes& sealed) {
   EXPECT_EQ(Hex(Sha256Of(reinterpret_cast<const uint8_t*>(million.data()), million.size(), engine)),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   MemorySource source(sealed);
-  SealOutcome outcome = VerifySeal(source, engine);
+  SealReport outcome = VerifySeal(source, engine);
   EXPECT_TRUE(outcome.ok()) << outcome.problem;
 }
 

@@ -48,7 +48,7 @@ Bytes SealedSelf() {
   EXPECT_LT(length, static_cast<DWORD>(MAX_PATH));
   std::ifstream in(std::string(path, length), std::ios::binary);
   Bytes self((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const SealOutcome sealed = SealImage(self);
+  const SealReport sealed = SealImage(self);
   EXPECT_TRUE(sealed.ok()) << sealed.problem;
   return self;
 }
@@ -82,7 +82,7 @@ class SealHostileFileTest : public ::testing::Test {
   }
   void TearDown() override { DeleteFileA(path_.c_str()); }
 
-  SealOutcome Check(const Bytes& bytes) {
+  SealReport Check(const Bytes& bytes) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -123,7 +123,7 @@ TEST_F(SealHostileFileTest, HeaderOffsetsOutsideTheFileAreDistorted) {
       {"cut inside the section table", [&](Bytes f) { return f.resize(at.sections + 20), f; }},
   };
   for (const HostileFile& file : files) {
-    const SealOutcome outcome = Check(file.damage(sealed));
+    const SealReport outcome = Check(file.damage(sealed));
     EXPECT_TRUE(outcome.status == SealStatus::kMalformed || outcome.status == SealStatus::kMismatch)
         << file.name << ": " << static_cast<int>(outcome.status);
     EXPECT_GT(std::strlen(outcome.problem), 0u) << file.name;
@@ -149,7 +149,7 @@ TEST_F(SealHostileFileTest, FilesOfAFewBytesOrOfZerosAreDistorted) {
        }()},
   };
   for (const auto& file : files) {
-    const SealOutcome outcome = Check(file.bytes);
+    const SealReport outcome = Check(file.bytes);
     EXPECT_EQ(outcome.status, SealStatus::kMalformed) << file.name << ": " << outcome.problem;
   }
 }

@@ -25,7 +25,7 @@
 
 namespace {
 
-using kestrane::SealOutcome;
+using kestrane::SealReport;
 using kestrane::SealStatus;
 
 constexpr int kExitOk = 0;
@@ -102,7 +102,7 @@ int Verify(const char* path) {
   kestrane::StdioFileSource source(path);
   if (!source.is_open()) return Unreadable(path);
   kestrane::PeLayout layout;
-  SealOutcome outcome = kestrane::ReadPeLayout(source, &layout);
+  SealReport outcome = kestrane::ReadPeLayout(source, &layout);
   if (outcome.status == SealStatus::kReadFailed) return Unreadable(path);
   if (!outcome.ok()) {
     return Distorted(path,
@@ -158,7 +158,7 @@ std::string Hex(const kestrane::Sha256Digest& digest) {
 
 // Compares the resource at `location` with the whole file `payload_path` and prints the
 // verdict. Returns kExitOk when identical, kExitBadFile when they differ.
-int ComparePayload(const char* path, const char* what, kestrane::ByteSource& source,
+int ComparePayload(const char* path, const char* what, kestrane::RandomAccessBytes& source,
                    const kestrane::ResourceLocation& location, const char* payload_path) {
   kestrane::StdioFileSource payload(payload_path);
   if (!payload.is_open()) return Unreadable(payload_path);
@@ -191,7 +191,7 @@ int Resource(const char* path, const char* type, const char* name, const char* p
   kestrane::StdioFileSource source(path);
   if (!source.is_open()) return Unreadable(path);
   kestrane::PeLayout layout;
-  SealOutcome read = kestrane::ReadPeLayout(source, &layout);
+  SealReport read = kestrane::ReadPeLayout(source, &layout);
   if (read.status == SealStatus::kReadFailed) return Unreadable(path);
   if (!read.ok()) {
     std::fprintf(stderr, "%s: no PE file whose resources can be read: %s\n", path, read.problem);
@@ -247,7 +247,7 @@ int Seal(const char* path) {
     return kExitFailure;
   }
   const size_t original_size = image.size();
-  SealOutcome outcome = kestrane::SealImage(image);
+  SealReport outcome = kestrane::SealImage(image);
   if (!outcome.ok()) {
     std::fprintf(stderr, "%s: cannot seal: %s\n", path, outcome.problem);
     return kExitBadFile;
@@ -270,8 +270,8 @@ int Seal(const char* path) {
   // Read the written bytes back: what is renamed into place must verify.
   {
     kestrane::StdioFileSource source(temp.c_str());
-    SealOutcome check = source.is_open() ? kestrane::VerifySeal(source)
-                                         : SealOutcome{SealStatus::kReadFailed, "cannot open"};
+    SealReport check = source.is_open() ? kestrane::VerifySeal(source)
+                                        : SealReport{SealStatus::kReadFailed, "cannot open"};
     if (!check.ok()) {
       std::fprintf(stderr, "%s: the sealed copy does not verify: %s\n", path, check.problem);
       unlink(temp.c_str());

@@ -38,7 +38,9 @@ std::string MakeTestFolder(const std::string& name) {
   return folder;
 }
 
-void RemoveTree(const std::string& folder) {
+namespace {
+
+void RemoveTreeEntry(const std::string& folder) {
   std::string root = folder;
   if (!root.empty() && root.back() == '\\') root.pop_back();
   const DWORD attributes = GetFileAttributesA(root.c_str());
@@ -66,8 +68,22 @@ void RemoveTree(const std::string& folder) {
     } while (FindNextFileA(find, &entry));
     FindClose(find);
   }
-  for (const std::string& path : entries) RemoveTree(path);
+  for (const std::string& path : entries) RemoveTreeEntry(path);
   RemoveDirectoryA(root.c_str());
+}
+
+}  // namespace
+
+void RemoveTree(const std::string& folder) {
+  RemoveTreeEntry(folder);
+  std::string root = folder;
+  if (!root.empty() && root.back() == '\\') root.pop_back();
+  if (!PathExists(root)) return;
+  // Wine lists no Unix link whose target is gone (one into a sibling folder removed before
+  // it), so the walk cannot see it and its folder stays; a later run whose process number
+  // repeated could then not make that folder again. rm removes links, never their targets.
+  RunUnixProgram("Z:\\bin\\rm", "rm -r " + Quoted(UnixPath(root)));
+  WaitFor([&] { return !PathExists(root); });
 }
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {

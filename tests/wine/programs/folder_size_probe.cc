@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "environment/install_environment.h"
+#include "environment/folder_size_win.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

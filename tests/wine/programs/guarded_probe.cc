@@ -95,11 +95,11 @@ int main(int argc, char** argv) {
     language.OpenLanguageFileName = words[3];
   }
 
-  const kestrane::GuardedOutcome outcome =
+  const kestrane::WriteOutcome outcome =
       kestrane::WriteGuarded(payload.data(), payload.size(), words[0], words[1]);
-  std::printf("outcome=%s\n", outcome == kestrane::GuardedOutcome::kWritten ? "written"
-                              : outcome == kestrane::GuardedOutcome::kKept  ? "kept"
-                                                                            : "failed");
+  std::printf("outcome=%s\n", outcome == kestrane::WriteOutcome::kWritten ? "written"
+                              : outcome == kestrane::WriteOutcome::kKept  ? "kept"
+                                                                          : "failed");
   HWND window = WaitForProgressWindow();
   if (window == nullptr) {
     std::printf("progress=none\n");

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
   }
   LCID lcid = GetUserDefaultLCID();
   kestrane::g_startupSettings.RussianUI = kestrane::IsRussianLocale(lcid);
-  kestrane::FillProgramFields(kestrane::g_packageInfo);
+  const kestrane::PackageInfo package = kestrane::MakePackageInfo("kvx", "cok", 367, false);
+  kestrane::SetErrorTitles({package.TitleRussian, package.TitleEnglish});
   std::printf("russian_ui=%d lcid=%lu\n", kestrane::g_startupSettings.RussianUI ? 1 : 0,
               static_cast<unsigned long>(lcid));
   std::fflush(stdout);

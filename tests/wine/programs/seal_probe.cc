@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   for (int run = 0; run < runs; ++run) {
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    const kestrane::SealOutcome outcome = kestrane::CheckFileSeal(wide[1]);
+    const kestrane::SealReport outcome = kestrane::CheckFileSeal(wide[1]);
     QueryPerformanceCounter(&end);
     const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
                       static_cast<double>(frequency.QuadPart);

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# One definition per name: no two source files under src/ define a class, struct or enum of
+# the same name in namespace kestrane (scripts/check_odr.py). A copy of src/ with a second
+# ByteStream planted in another subsystem must fail the same check, so that the check is
+# seen to be able to fail.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+passed=0
+failed=0
+
+if python3 scripts/check_odr.py src >/tmp/odr.$$ 2>&1; then
+  echo "ok every class name in src/ has one definition"
+  passed=$((passed + 1))
+else
+  grep FAILED /tmp/odr.$$
+  echo "FAIL a class name in src/ has two definitions"
+  failed=$((failed + 1))
+fi
+
+planted=$(mktemp -d)
+cp -r src "$planted/src"
+cat >>"$planted/src/update/seal_stdio.h" <<'PLANT'
+namespace kestrane {
+class ByteStream {
+ public:
+  virtual int Size() const = 0;
+};
+}  // namespace kestrane
+PLANT
+if python3 scripts/check_odr.py "$planted/src" >/tmp/odr.$$ 2>&1; then
+  echo "FAIL the planted second ByteStream went unnoticed"
+  failed=$((failed + 1))
+elif grep -q "FAILED ByteStream: defined in .*text_lines.h, .*seal_stdio.h" /tmp/odr.$$; then
+  echo "ok the planted second ByteStream is named with both files"
+  passed=$((passed + 1))
+else
+  cat /tmp/odr.$$
+  echo "FAIL the check failed on the planted copy for another reason"
+  failed=$((failed + 1))
+fi
+rm -rf "$planted" /tmp/odr.$$
+
+echo "odr: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,29 @@
+// The texts Windows keeps for this process, each read one way: environment variables, module
+// paths and the system's folders. Each reader grows its buffer up to one bound, the longest
+// text Windows hands back (32767 characters and the NUL), and gives an empty text rather than
+// a cut one.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kestrane {
+
+// Returns the value of the environment variable, or an empty text when it is unset, empty or
+// cannot be read whole.
+std::string EnvironmentVariable(const char* name);
+
+// Returns the full path of the module's file (the running executable for nullptr), or an
+// empty text when Windows cannot tell it. Wide, because the ANSI path of a folder named in
+// letters the ANSI code page lacks has "?" in their place and names no file.
+std::wstring ModulePath(HMODULE module);
+
+// Returns the folder a GetSystemDirectoryA-like query gives, as it gives it (no backslash
+// added), or an empty text when the query fails.
+std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT));
+
+// Returns true when path names an existing file that is not a folder.
+bool IsExistingFile(const std::string& path);
+
+}  // namespace kestrane
