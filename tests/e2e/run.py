@@ -70,7 +70,8 @@ def _import_failure(trace):
 def _where(error):
     """'file:line: source' of the innermost test-file frame of an assertion."""
     frames = [f for f in traceback.extract_tb(error.__traceback__)
-              if Path(f.filename).parent == HERE and Path(f.filename).name != 'run.py']
+              if Path(f.filename).parent in (HERE, HERE / 'winenv')
+              and Path(f.filename).name != 'run.py']
     if not frames:
         return ''
     f = frames[-1]

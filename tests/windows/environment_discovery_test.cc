@@ -9,7 +9,7 @@
 #include "startup/errors.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
-#include "support/box_watcher.h"
+#include "support/box_answerer.h"
 #include "support/test_registry.h"
 #include "startup/messages.h"
 
@@ -183,12 +183,12 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
   for (const auto& c : cases) {
     g_startupSettings.RussianUI = c.russian;
     env_ = InstallEnvironment();
-    std::vector<SeenBox> boxes;
+    std::vector<AnsweredBox> boxes;
     bool discovered = true;
     {
-      BoxWatcher watcher;
+      BoxAnswerer answerer;
       discovered = Discover();
-      boxes = watcher.Boxes();
+      boxes = answerer.Boxes();
     }
     EXPECT_FALSE(discovered) << c.russian;
     EXPECT_EQ(env_.InstallDir, "") << "discovery stopped before the uninstall key";

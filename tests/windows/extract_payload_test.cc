@@ -7,7 +7,7 @@
 
 #include "payload/extract_payload.h"
 #include "startup/startup_settings.h"
-#include "support/box_watcher.h"
+#include "support/box_answerer.h"
 #include "support/test_files.h"
 #include "startup/messages.h"
 
@@ -29,7 +29,7 @@ std::string ResourceBytes(const char* name, const char* type) {
 
 struct Outcome {
   bool written = false;
-  std::vector<SeenBox> boxes;
+  std::vector<AnsweredBox> boxes;
 };
 
 class PayloadExtraction : public testing::Test {
@@ -48,9 +48,9 @@ class PayloadExtraction : public testing::Test {
 
   Outcome Extract(const std::string& name, const std::string& target, bool guarded = false) {
     Outcome outcome;
-    BoxWatcher watcher;
+    BoxAnswerer answerer;
     outcome.written = ExtractPayload(name, "cok", target, guarded);
-    outcome.boxes = watcher.Boxes();
+    outcome.boxes = answerer.Boxes();
     return outcome;
   }
 
@@ -114,7 +114,7 @@ TEST_F(PayloadExtraction, PlainModeWritesOrOverwritesWithoutAQuestion) {
 TEST_F(PayloadExtraction, ResourceNamesMatchWithoutRegardToCase) {
   for (const char* name : {"kvx", "KVX", "Kvx"}) {
     RemoveTree(target_);
-    BoxWatcher watcher;
+    BoxAnswerer answerer;
     EXPECT_TRUE(ExtractPayload(name, "CoK", target_, false)) << name;
     EXPECT_EQ(Contents(target_), payload_) << name;
   }

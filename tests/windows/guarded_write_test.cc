@@ -15,7 +15,6 @@
 #include "startup/startup_settings.h"
 #include "startup/message_text_win.h"
 #include "support/box_answerer.h"
-#include "support/box_watcher.h"
 #include "support/test_files.h"
 #include "payload/temp_name.h"
 #include "startup/messages.h"

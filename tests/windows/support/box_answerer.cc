@@ -59,6 +59,19 @@ std::string WindowTextOf(HWND window, bool child) {
   return std::string(buffer, length > 0 ? length : 0);
 }
 
+bool BoxesCanBeRead() {
+  char display[256];
+  DWORD length = GetEnvironmentVariableA("DISPLAY", display, sizeof display);
+  return length > 0 && length < sizeof display;
+}
+
+std::wstring FromAnsi(const std::string& text) {
+  wchar_t wide[4096] = L"";
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide, 4096);
+  return std::wstring(wide, length > 0 ? length : 0);
+}
+
 BoxAnswerer::BoxAnswerer(std::deque<kestrane::Answer> script) : script_(std::move(script)) {
   InitializeCriticalSection(&lock_);
   stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);

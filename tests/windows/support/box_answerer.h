@@ -59,4 +59,11 @@ HWND WaitForVisibleProgressWindow(DWORD timeout_ms);
 // Returns the window's text, or its first child's (the status line) with child true.
 std::string WindowTextOf(HWND window, bool child = false);
 
+// Returns true when boxes can be shown and read here (an X display is set).
+bool BoxesCanBeRead();
+
+// Returns text in the ANSI code page (a path as Windows gives it) as UTF-16, the way a box
+// shows it.
+std::wstring FromAnsi(const std::string& text);
+
 }  // namespace kestrane
