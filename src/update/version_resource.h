@@ -11,10 +11,6 @@
 
 namespace kestrane {
 
-// Returns the UTF-16 code units of `text` read in code page 1251 (the byte 0x98, which the
-// code page leaves undefined, becomes U+FFFD).
-std::u16string Cp1251ToUtf16(const std::string& text);
-
 // Returns a resource-script string literal (L"...") holding exactly `text`: printable ASCII as
 // it is (a quote doubled, as resource compilers read it), everything else as \xNNNN.
 std::string ResourceStringLiteral(const std::u16string& text);
