@@ -19,7 +19,7 @@ fi
 
 planted=$(mktemp -d)
 cp -r src "$planted/src"
-cat >>"$planted/src/update/seal_stdio.h" <<'PLANT'
+cat >>"$planted/src/seal/seal_stdio.h" <<'PLANT'
 namespace kestrane {
 class ByteStream {
  public:
