@@ -196,6 +196,26 @@ fi
 [ -d "$(dirname "$out")" ] || mkdir -p "$(dirname "$out")" 2>/dev/null ||
   fail "cannot create the folder $(dirname "$out")"
 
+# ---- the header's time stamp ----
+# Never the clock, so that the same inputs give the same bytes on any day: SOURCE_DATE_EPOCH
+# (the reproducible-builds convention) when set, else the time of the commit the tree comes
+# from, else 0. The linker takes it from SOURCE_DATE_EPOCH in its environment (CMakeLists.txt).
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  if ! [[ $SOURCE_DATE_EPOCH =~ ^[0-9]{1,10}$ ]] || [ "$((10#$SOURCE_DATE_EPOCH))" -gt 4294967295 ]; then
+    usage "SOURCE_DATE_EPOCH must be a whole number of seconds since 1970 that fits the PE \
+header's 32 bits (0 to 4294967295), not \"$SOURCE_DATE_EPOCH\""
+  fi
+  time_stamp=$((10#$SOURCE_DATE_EPOCH))
+  stamp_from="SOURCE_DATE_EPOCH"
+elif commit_time=$(git -C "$root" log -1 --format=%ct 2>/dev/null) &&
+  [[ $commit_time =~ ^[0-9]{1,10}$ ]]; then
+  time_stamp=$commit_time
+  stamp_from="the time of commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null)"
+else
+  time_stamp=0
+  stamp_from="0: no SOURCE_DATE_EPOCH and no git commit"
+fi
+
 # ---- what the build needs ----
 assets_tool=$root/build/native/kestrane-assets
 assets=$root/build/assets
@@ -218,13 +238,21 @@ echo "package: building $default_name in $build (log: $log)"
     -DCMAKE_BUILD_TYPE=Release -DKESTRANE_SEAL_TOOL="$seal_tool" \
     -DKESTRANE_ASSETS_TOOL="$assets_tool" -DKESTRANE_ASSETS_DIR="$assets" \
     -DKESTRANE_PKG_PAYLOAD="$payload" -DKESTRANE_PKG_VERSION="$version" \
-    -DKESTRANE_PKG_GUARDED="$guarded" -DKESTRANE_PKG_FILENAME="$original_name" &&
+    -DKESTRANE_PKG_GUARDED="$guarded" -DKESTRANE_PKG_FILENAME="$original_name" \
+    -DKESTRANE_TIME_STAMP="$time_stamp" &&
     cmake --build "$build" --target PublisherPackage -j "$jobs"
 } >"$log" 2>&1 || {
   tail -n 30 "$log" >&2
   fail "the build failed (whole log: $log)"
 }
 [ -f "$built" ] || fail "the build made no $built (log: $log)"
+
+# A linker that took the clock instead would make a package no one can rebuild.
+pe_offset=$(od -An -tu4 --endian=little -j 60 -N 4 "$built" | tr -d ' ')
+header_stamp=$(od -An -tu4 --endian=little -j $((pe_offset + 8)) -N 4 "$built" | tr -d ' ')
+[ "$header_stamp" = "$time_stamp" ] ||
+  fail "the linker wrote the time stamp $header_stamp into the PE header, not $time_stamp" \
+    "($stamp_from); the package would not rebuild byte for byte"
 
 # The build compared the resource with the payload before sealing; this is the same check
 # on the sealed file, whose words the summary repeats.
@@ -315,5 +343,7 @@ echo "  version:   $version"
 echo "  guarded:   $([ "$guarded" = 1 ] && echo yes || echo no)"
 echo "  signed:    $signed_summary"
 echo "  seal:      verified, $checksum right"
+echo "  timestamp: $time_stamp ($(date -u -d "@$time_stamp" '+%Y-%m-%d %H:%M:%S UTC'), from" \
+  "$stamp_from)"
 echo "  sha256:    $digest"
 echo "  digest in: $out.sha256 (check with: cd $(dirname "$out") && sha256sum -c ${out##*/}.sha256)"
