@@ -199,7 +199,7 @@ fi
 # ---- the header's time stamp ----
 # Never the clock, so that the same inputs give the same bytes on any day: SOURCE_DATE_EPOCH
 # (the reproducible-builds convention) when set, else the time of the commit the tree comes
-# from, else 0. The linker takes it from SOURCE_DATE_EPOCH in its environment (CMakeLists.txt).
+# from (not that of a repository around a tree unpacked into it), else 0. The linker takes it from SOURCE_DATE_EPOCH in its environment (CMakeLists.txt).
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
   if ! [[ $SOURCE_DATE_EPOCH =~ ^[0-9]{1,10}$ ]] || [ "$((10#$SOURCE_DATE_EPOCH))" -gt 4294967295 ]; then
     usage "SOURCE_DATE_EPOCH must be a whole number of seconds since 1970 that fits the PE \
@@ -207,7 +207,8 @@ header's 32 bits (0 to 4294967295), not \"$SOURCE_DATE_EPOCH\""
   fi
   time_stamp=$((10#$SOURCE_DATE_EPOCH))
   stamp_from="SOURCE_DATE_EPOCH"
-elif commit_time=$(git -C "$root" log -1 --format=%ct 2>/dev/null) &&
+elif [ "$(git -C "$root" rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ] &&
+  commit_time=$(git -C "$root" log -1 --format=%ct 2>/dev/null) &&
   [[ $commit_time =~ ^[0-9]{1,10}$ ]]; then
   time_stamp=$commit_time
   stamp_from="the time of commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null)"
