@@ -3,7 +3,7 @@
 # optionally signed with Authenticode.
 #   make package PAYLOAD=path VERSION=n [ARCH=x86|x64] [OUT=file.exe] [GUARDED=1]
 #                [SIGN_CERT=cert.pem SIGN_KEY=key.pem | SIGN_PFX=file.pfx] [SIGN_PASS=...]
-#                [SIGN_TIMESTAMP=url] [SIGN_CAFILE=roots.pem]
+#                [SIGN_TIMESTAMP=url] [SIGN_CAFILE=roots.pem] [SOURCE_DATE_EPOCH=seconds]
 #   bash scripts/package.sh PAYLOAD VERSION [ARCH] [OUT] [GUARDED]   (signing from the
 #                                                                     environment)
 # PAYLOAD   the file to install; its name gives the resource name and type and the installed
@@ -22,6 +22,9 @@
 #           server; SIGN_CAFILE the roots to check the signing certificate's chain against
 #           (default: the system's CA certificates; a self-signed certificate is checked
 #           against itself, which proves the signature but vouches for no publisher).
+# SOURCE_DATE_EPOCH  the PE header's time stamp, in seconds since 1970; without it, the time of
+#           the commit the tree comes from, else 0 (never the clock: the same inputs give the
+#           same bytes).
 # The embedded payload is compared with PAYLOAD byte for byte before sealing, and the
 # signature and the seal are verified before the package is placed at OUT. On any failure
 # nothing is made; a package of ours left at OUT by an earlier run (one that
