@@ -89,8 +89,8 @@ reliability: build fuzz-build in-place
 
 # make package PAYLOAD=path VERSION=n [ARCH=x86|x64] [OUT=file.exe] [GUARDED=1]
 #              [SIGN_CERT=cert.pem SIGN_KEY=key.pem | SIGN_PFX=file.pfx] [SIGN_PASS=...]
-#              [SIGN_TIMESTAMP=url] [SIGN_CAFILE=roots.pem]
-# The SIGN_* variables reach scripts/package.sh through the environment, as make hands on
+#              [SIGN_TIMESTAMP=url] [SIGN_CAFILE=roots.pem] [SOURCE_DATE_EPOCH=seconds]
+# The SIGN_* variables and SOURCE_DATE_EPOCH reach scripts/package.sh through the environment, as make hands on
 # variables given on its command line.
 package: setup tools assets
 	@bash scripts/package.sh "$(PAYLOAD)" "$(VERSION)" "$(or $(ARCH),x86)" "$(OUT)" "$(or $(GUARDED),0)"

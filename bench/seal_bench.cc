@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "update/seal.h"
-#include "update/seal_stdio.h"
-#include "update/sha256.h"
+#include "seal/seal.h"
+#include "seal/seal_stdio.h"
+#include "seal/sha256.h"
 
 namespace {
 

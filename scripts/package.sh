@@ -3,7 +3,7 @@
 # optionally signed with Authenticode.
 #   make package PAYLOAD=path VERSION=n [ARCH=x86|x64] [OUT=file.exe] [GUARDED=1]
 #                [SIGN_CERT=cert.pem SIGN_KEY=key.pem | SIGN_PFX=file.pfx] [SIGN_PASS=...]
-#                [SIGN_TIMESTAMP=url] [SIGN_CAFILE=roots.pem]
+#                [SIGN_TIMESTAMP=url] [SIGN_CAFILE=roots.pem] [SOURCE_DATE_EPOCH=seconds]
 #   bash scripts/package.sh PAYLOAD VERSION [ARCH] [OUT] [GUARDED]   (signing from the
 #                                                                     environment)
 # PAYLOAD   the file to install; its name gives the resource name and type and the installed
@@ -22,6 +22,9 @@
 #           server; SIGN_CAFILE the roots to check the signing certificate's chain against
 #           (default: the system's CA certificates; a self-signed certificate is checked
 #           against itself, which proves the signature but vouches for no publisher).
+# SOURCE_DATE_EPOCH  the PE header's time stamp, in seconds since 1970; without it, the time of
+#           the commit the tree comes from, else 0 (never the clock: the same inputs give the
+#           same bytes).
 # The embedded payload is compared with PAYLOAD byte for byte before sealing, and the
 # signature and the seal are verified before the package is placed at OUT. On any failure
 # nothing is made; a package of ours left at OUT by an earlier run (one that
@@ -196,6 +199,27 @@ fi
 [ -d "$(dirname "$out")" ] || mkdir -p "$(dirname "$out")" 2>/dev/null ||
   fail "cannot create the folder $(dirname "$out")"
 
+# ---- the header's time stamp ----
+# Never the clock, so that the same inputs give the same bytes on any day: SOURCE_DATE_EPOCH
+# (the reproducible-builds convention) when set, else the time of the commit the tree comes
+# from (not that of a repository around a tree unpacked into it), else 0. The linker takes it from SOURCE_DATE_EPOCH in its environment (CMakeLists.txt).
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  if ! [[ $SOURCE_DATE_EPOCH =~ ^[0-9]{1,10}$ ]] || [ "$((10#$SOURCE_DATE_EPOCH))" -gt 4294967295 ]; then
+    usage "SOURCE_DATE_EPOCH must be a whole number of seconds since 1970 that fits the PE \
+header's 32 bits (0 to 4294967295), not \"$SOURCE_DATE_EPOCH\""
+  fi
+  time_stamp=$((10#$SOURCE_DATE_EPOCH))
+  stamp_from="SOURCE_DATE_EPOCH"
+elif [ "$(git -C "$root" rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ] &&
+  commit_time=$(git -C "$root" log -1 --format=%ct 2>/dev/null) &&
+  [[ $commit_time =~ ^[0-9]{1,10}$ ]]; then
+  time_stamp=$commit_time
+  stamp_from="the time of commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null)"
+else
+  time_stamp=0
+  stamp_from="0: no SOURCE_DATE_EPOCH and no git commit"
+fi
+
 # ---- what the build needs ----
 assets_tool=$root/build/native/kestrane-assets
 assets=$root/build/assets
@@ -218,13 +242,21 @@ echo "package: building $default_name in $build (log: $log)"
     -DCMAKE_BUILD_TYPE=Release -DKESTRANE_SEAL_TOOL="$seal_tool" \
     -DKESTRANE_ASSETS_TOOL="$assets_tool" -DKESTRANE_ASSETS_DIR="$assets" \
     -DKESTRANE_PKG_PAYLOAD="$payload" -DKESTRANE_PKG_VERSION="$version" \
-    -DKESTRANE_PKG_GUARDED="$guarded" -DKESTRANE_PKG_FILENAME="$original_name" &&
+    -DKESTRANE_PKG_GUARDED="$guarded" -DKESTRANE_PKG_FILENAME="$original_name" \
+    -DKESTRANE_TIME_STAMP="$time_stamp" &&
     cmake --build "$build" --target PublisherPackage -j "$jobs"
 } >"$log" 2>&1 || {
   tail -n 30 "$log" >&2
   fail "the build failed (whole log: $log)"
 }
 [ -f "$built" ] || fail "the build made no $built (log: $log)"
+
+# A linker that took the clock instead would make a package no one can rebuild.
+pe_offset=$(od -An -tu4 --endian=little -j 60 -N 4 "$built" | tr -d ' ')
+header_stamp=$(od -An -tu4 --endian=little -j $((pe_offset + 8)) -N 4 "$built" | tr -d ' ')
+[ "$header_stamp" = "$time_stamp" ] ||
+  fail "the linker wrote the time stamp $header_stamp into the PE header, not $time_stamp" \
+    "($stamp_from); the package would not rebuild byte for byte"
 
 # The build compared the resource with the payload before sealing; this is the same check
 # on the sealed file, whose words the summary repeats.
@@ -315,5 +347,7 @@ echo "  version:   $version"
 echo "  guarded:   $([ "$guarded" = 1 ] && echo yes || echo no)"
 echo "  signed:    $signed_summary"
 echo "  seal:      verified, $checksum right"
+echo "  timestamp: $time_stamp ($(date -u -d "@$time_stamp" '+%Y-%m-%d %H:%M:%S UTC'), from" \
+  "$stamp_from)"
 echo "  sha256:    $digest"
 echo "  digest in: $out.sha256 (check with: cd $(dirname "$out") && sha256sum -c ${out##*/}.sha256)"

@@ -19,7 +19,7 @@ fi
 
 planted=$(mktemp -d)
 cp -r src "$planted/src"
-cat >>"$planted/src/update/seal_stdio.h" <<'PLANT'
+cat >>"$planted/src/seal/seal_stdio.h" <<'PLANT'
 namespace kestrane {
 class ByteStream {
  public:
@@ -30,7 +30,7 @@ PLANT
 if python3 scripts/check_odr.py "$planted/src" >/tmp/odr.$$ 2>&1; then
   echo "FAIL the planted second ByteStream went unnoticed"
   failed=$((failed + 1))
-elif grep -q "FAILED ByteStream: defined in .*text_lines.h, .*seal_stdio.h" /tmp/odr.$$; then
+elif grep -q "FAILED ByteStream: defined in .*seal_stdio.h, .*text_lines.h" /tmp/odr.$$; then
   echo "ok the planted second ByteStream is named with both files"
   passed=$((passed + 1))
 else

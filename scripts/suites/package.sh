@@ -190,6 +190,67 @@ else
     ok "$name"
   fi
 
+  # Rebuilding: the same inputs built again seconds later into another OUT folder under the
+  # same file name give the same bytes, for each kind; the header carries the commit's time,
+  # never the clock.
+  commit_time=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+  for kind in "plain x86|x86|0" "GUARDED=1 x86|x86|1" "plain x64|x64|0"; do
+    IFS='|' read -r label arch guarded <<<"$kind"
+    name="a $label package rebuilt from the same inputs is the same bytes"
+    first=$work/rebuild-$arch-$guarded-a
+    second=$work/rebuild-$arch-$guarded-b
+    mkdir -p "$first" "$second"
+    package tiny.dat 12 "$arch" "$first/rebuilt.exe" "$guarded"
+    first_output=$output
+    first_rc=$rc
+    sleep 2
+    package tiny.dat 12 "$arch" "$second/rebuilt.exe" "$guarded"
+    if [ "$first_rc" -ne 0 ] || [ "$rc" -ne 0 ]; then
+      not_ok "$name" "$first_output $output"
+    elif ! cmp -s "$first/rebuilt.exe" "$second/rebuilt.exe"; then
+      not_ok "$name" "$(cmp -l "$first/rebuilt.exe" "$second/rebuilt.exe" | wc -l) bytes differ," \
+        "first at $(cmp "$first/rebuilt.exe" "$second/rebuilt.exe" | sed 's/.*, //')"
+    elif ! grep -qE "^  timestamp: $commit_time \([0-9-]+ [0-9:]+ UTC, from the time of commit" \
+      <<<"$output"; then
+      not_ok "$name" "the summary does not name the commit's time $commit_time: $output"
+    elif [ -n "$pe_python" ] &&
+      problems=$(pe_check "$second/rebuilt.exe" "$work/tiny.dat" 12 rebuilt.exe "$commit_time") &&
+      [ -n "$problems" ]; then
+      not_ok "$name" "pefile: $problems"
+    else
+      ok "$name"
+    fi
+  done
+
+  name="SOURCE_DATE_EPOCH is the header's time stamp"
+  output=$(cd "$work" && SOURCE_DATE_EPOCH=1234567890 \
+    bash "$root/scripts/package.sh" tiny.dat 12 x64 epoch.exe 0 2>&1)
+  if [ $? -ne 0 ]; then
+    not_ok "$name" "$output"
+  elif ! grep -qxF "  timestamp: 1234567890 (2009-02-13 23:31:30 UTC, from SOURCE_DATE_EPOCH)" \
+    <<<"$output"; then
+    not_ok "$name" "unexpected summary: $output"
+  elif [ -z "$pe_python" ]; then
+    skip "$name" "no python3 with pefile"
+  elif problems=$(pe_check "$work/epoch.exe" "$work/tiny.dat" 12 epoch.exe 1234567890) &&
+    [ -n "$problems" ]; then
+    not_ok "$name" "pefile: $problems"
+  else
+    ok "$name"
+  fi
+  for epoch in yesterday -5 4294967296 12345678901; do
+    name="SOURCE_DATE_EPOCH=$epoch is refused"
+    output=$(cd "$work" && SOURCE_DATE_EPOCH=$epoch \
+      bash "$root/scripts/package.sh" tiny.dat 12 x64 bad-epoch.exe 0 2>&1)
+    if [ $? -eq 0 ] || [ -e "$work/bad-epoch.exe" ]; then
+      not_ok "$name" "a package was made: $output"
+    elif ! grep -qF "SOURCE_DATE_EPOCH must be a whole number of seconds" <<<"$output"; then
+      not_ok "$name" "unclear error: $output"
+    else
+      ok "$name"
+    fi
+  done
+
   # Signing with throwaway certificates: PEM pair, PKCS#12 with a password; then the ways
   # signing fails, each leaving no package.
   keys=$work/keys
@@ -216,6 +277,21 @@ else
   elif [ -n "$pe_python" ] && problems=$(pe_check "$work/signed.exe" "$work/tiny.dat" 3 signed.exe) &&
     [ -n "$problems" ]; then
     not_ok "$name" "pefile: $problems"
+  else
+    ok "$name"
+  fi
+  name="two signed packages of the same inputs differ only in the signature's place and the CheckSum"
+  mkdir -p "$work/signed-again"
+  sleep 1  # another signing time
+  output=$(cd "$work" && SIGN_CERT=keys/cert.pem SIGN_KEY=keys/key.pem \
+    bash "$root/scripts/package.sh" tiny.dat 3 x64 signed-again/signed.exe 0 2>&1)
+  if [ $? -ne 0 ]; then
+    not_ok "$name" "$output"
+  elif [ -z "$pe_python" ]; then
+    skip "$name" "no python3 with pefile"
+  elif problems=$("$pe_python" "$root/scripts/suites/package_pe.py" --signed-twins \
+    "$work/signed.exe" "$work/signed-again/signed.exe" 2>&1 | grep -vx ok); [ -n "$problems" ]; then
+    not_ok "$name" "$problems"
   else
     ok "$name"
   fi

@@ -3,9 +3,9 @@
 #include <exception>
 #include <string>
 
+#include "seal/seal_file_win.h"
 #include "startup/messages.h"
 #include "startup/system_texts_win.h"
-#include "update/seal_file_win.h"
 #include "update/self_check.h"
 
 namespace kestrane {

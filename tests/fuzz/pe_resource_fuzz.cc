@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/pe_resources.h"
+#include "seal/pe_resources.h"
 
 using kestrane::FindPeResource;
 using kestrane::MemorySource;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "update/seal.h"
+#include "seal/seal.h"
 
 using kestrane::MemorySource;
 using kestrane::SealImage;

@@ -1,4 +1,4 @@
-#include "update/seal.h"
+#include "seal/seal.h"
 
 #include <gtest/gtest.h>
 

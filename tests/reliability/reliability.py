@@ -11,7 +11,9 @@ package killed around the older-version question and the replace), control (the 
 against a test build that writes the target in place: it must find torn targets), together
 (2 to 4 copies at once), faults (full disk, read-only folder, a target that is or becomes a
 folder, the size key locked, the target held), fuzz (every libFuzzer target for
---fuzz-seconds, new coverage merged into tests/fuzz/corpus).
+--fuzz-seconds, new coverage merged into tests/fuzz/corpus), rebuild (the publisher's package
+built from a second clone in another folder, compiled without the compiler cache, must be the
+same bytes as the one built here: no path of the build reaches the package).
 
 The package under test is the shipped PE32 where this machine runs 32-bit Windows programs,
 the x64 twin otherwise; which one ran and why is printed first. Every phase is told by what
@@ -33,6 +35,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -656,6 +659,67 @@ def fuzz_all(seconds, figures):
         figures.append(f)
 
 
+# ---- a package rebuilt elsewhere ----
+
+def rebuild_elsewhere(figure):
+    """Builds one publisher's package here and one from a second clone of this tree (its
+    working files as they are) in a folder whose path differs in name and length, both with
+    the time of the clone's commit, and compares them. The clone compiles everything itself: a compiler
+    cache shared across folders could hand it objects made here and hide a path they carry."""
+    figure.tried = 1
+    work = Path(tempfile.mkdtemp(prefix='kestrane-rebuild-'))
+    try:
+        clone = work / 'second' / 'clone-of-the-tree' / 'kestrane'
+        head = subprocess.run(['git', 'rev-parse', 'HEAD'], cwd=REPO, check=True,
+                              capture_output=True, text=True).stdout.strip()
+        subprocess.run(['git', 'clone', '--quiet', '--shared', '--no-checkout', str(REPO),
+                        str(clone)], check=True)
+        subprocess.run(['git', 'checkout', '--quiet', head], cwd=clone, check=True)
+        stamp = subprocess.run(['git', 'log', '-1', '--format=%ct'], cwd=clone, check=True,
+                               capture_output=True, text=True).stdout.strip()
+        # The working files over the clone: uncommitted changes belong to what is compared.
+        files = subprocess.run(['git', 'ls-files', '-z', '--cached', '--others',
+                                '--exclude-standard'], cwd=REPO, check=True,
+                               capture_output=True).stdout.decode().split('\0')
+        for name in filter(None, files):
+            if (REPO / name).is_file():
+                (clone / name).parent.mkdir(parents=True, exist_ok=True)
+                shutil.copy2(REPO / name, clone / name)
+        # The publisher's tools and assets (make package makes them first) are inputs.
+        for name in ('native/kestrane-seal', 'native/kestrane-assets', 'assets/kestrane.ico',
+                     'assets/kvx.cok'):
+            (clone / 'build' / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(harness.BUILD / name, clone / 'build' / name)
+        payload = work / 'rebuilt.dat'
+        payload.write_bytes(bytes(random.Random(7).randrange(256) for _ in range(100000)))
+        made = []
+        for tree, cache in ((REPO, {}), (clone, {'CCACHE_DISABLE': '1'})):
+            out = work / f'out-{len(made)}'
+            out.mkdir()
+            # The clone's commit, whatever is committed here meanwhile.
+            env = dict(os.environ, SOURCE_DATE_EPOCH=stamp, **cache)
+            done = subprocess.run(['bash', str(tree / 'scripts' / 'package.sh'), str(payload),
+                                   '31', 'x86', str(out / 'rebuilt.exe'), '0'], env=env,
+                                  cwd=work, capture_output=True, text=True)
+            figure.notes.append(f'{tree}: exit {done.returncode}\n{done.stdout}{done.stderr}')
+            made.append(out / 'rebuilt.exe')
+            if done.returncode != 0:
+                figure.failed = 1
+                figure.outcome = f'the package build in {tree} failed'
+                return
+        here, there = (p.read_bytes() for p in made)
+        differing = [i for i in range(min(len(here), len(there))) if here[i] != there[i]]
+        if len(here) != len(there) or differing:
+            figure.failed = 1
+            figure.outcome = (f'{len(differing)} bytes differ (sizes {len(here)} and '
+                              f'{len(there)}), first at {differing[0] if differing else "-"}')
+            figure.notes.append(f'differing offsets: {differing[:40]}')
+        else:
+            figure.outcome = f'the same {len(here):,} bytes from {clone}'
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 # ---- the table ----
 
 def table(figures):
@@ -693,11 +757,11 @@ def main():
     parser.add_argument('--fuzz-seconds', type=int, default=600)
     parser.add_argument('--seed', type=int, default=None)
     parser.add_argument('--smoke', action='store_true')
-    parser.add_argument('--only', default='kills,guarded,control,together,faults,fuzz')
+    parser.add_argument('--only', default='kills,guarded,control,together,faults,fuzz,rebuild')
     args = parser.parse_args()
     parts = set(args.only.split(','))
     if args.smoke:
-        parts -= {'fuzz'}
+        parts -= {'fuzz', 'rebuild'}
     rounds = args.rounds if args.rounds is not None else (5 if args.smoke else 50)
     guarded_kills = args.guarded_kills if args.guarded_kills is not None else \
         max(4, args.kills // 4)
@@ -788,6 +852,15 @@ def main():
     if 'fuzz' in parts:
         print(f'== fuzzing, {args.fuzz_seconds} s each', flush=True)
         fuzz_all(args.fuzz_seconds, figures)
+
+    if 'rebuild' in parts:
+        figure = Figure('package rebuilt from a second clone', 'packages')
+        print(f'== {figure.name}', flush=True)
+        t = time.monotonic()
+        rebuild_elsewhere(figure)
+        figure.seconds = time.monotonic() - t
+        print(f'  {figure.name}: {figure.outcome}', flush=True)
+        figures.append(figure)
 
     print(f'\n{table(figures)}\n\nwhole run: {time.monotonic() - start:.0f} s; '
           f'report: {harness.rel(REPORT)}')

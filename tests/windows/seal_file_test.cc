@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "update/seal.h"
-#include "update/seal_file_win.h"
-#include "update/sha256.h"
+#include "seal/seal.h"
+#include "seal/seal_file_win.h"
+#include "seal/sha256.h"
 
 namespace kestrane {
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "update/seal.h"
-#include "update/seal_file_win.h"
+#include "seal/seal.h"
+#include "seal/seal_file_win.h"
 
 namespace kestrane {
 namespace {

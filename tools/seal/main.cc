@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "update/pe_resources.h"
-#include "update/seal.h"
-#include "update/seal_stdio.h"
+#include "seal/pe_resources.h"
+#include "seal/seal.h"
+#include "seal/seal_stdio.h"
 
 namespace {
 

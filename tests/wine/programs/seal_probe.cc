@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "update/seal_file_win.h"
-#include "update/sha256.h"
+#include "seal/seal_file_win.h"
+#include "seal/sha256.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {

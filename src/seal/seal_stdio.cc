@@ -1,4 +1,4 @@
-#include "update/seal_stdio.h"
+#include "seal/seal_stdio.h"
 
 namespace kestrane {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "update/seal.h"
+#include "seal/seal.h"
 
 namespace kestrane {
 

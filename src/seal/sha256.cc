@@ -1,4 +1,4 @@
-#include "update/sha256.h"
+#include "seal/sha256.h"
 
 #include <cstring>
 

@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "update/sha256.h"
+#include "seal/sha256.h"
 
 namespace kestrane {
 

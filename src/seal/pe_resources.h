@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/seal.h"
+#include "seal/seal.h"
 
 namespace kestrane {
 

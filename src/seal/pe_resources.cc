@@ -1,4 +1,4 @@
-#include "update/pe_resources.h"
+#include "seal/pe_resources.h"
 
 #include <algorithm>
 

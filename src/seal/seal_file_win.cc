@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "update/seal_file_win.h"
+#include "seal/seal_file_win.h"
 
 #include "startup/scoped_handle_win.h"
 

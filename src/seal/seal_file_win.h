@@ -1,7 +1,7 @@
 // The seal check of a file on disk, read through Win32 in fixed-size chunks.
 #pragma once
 
-#include "update/seal.h"
+#include "seal/seal.h"
 
 namespace kestrane {
 

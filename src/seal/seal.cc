@@ -1,4 +1,4 @@
-#include "update/seal.h"
+#include "seal/seal.h"
 
 #include <algorithm>
 #include <cstring>
