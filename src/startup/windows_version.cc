@@ -463,7 +463,7 @@ std::string VerOutputOf(const SystemVersion& version) {
   std::string number = std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
                        std::to_string(version.Build);
   if (version.HasRevision) number += "." + std::to_string(version.Revision);
-  // The interpreter prints an empty line before the version line.
+  // Real Windows' interpreter prints an empty line before the version line.
   return "\r\nMicrosoft Windows [Version " + number + "]\r\n";
 }
 
