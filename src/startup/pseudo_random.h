@@ -1,6 +1,5 @@
-// The process's pseudo-random generator: seeded once from the clock by the start-up step and
-// used for names that must not collide by chance (the output file of a console command). Not
-// for secrets.
+// The process's pseudo-random generator: seeded once from the clock by the start-up step, for
+// anything that needs numbers that differ from run to run. Not for secrets.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +21,7 @@ class PseudoRandom {
   uint64_t state_;
 };
 
-// The generator the start-up step seeds and the console-output capture draws from.
+// The generator the start-up step seeds.
 extern PseudoRandom g_processRandom;
 
 }  // namespace kestrane

@@ -1,5 +1,5 @@
 // Line-by-line reading of single-byte text, shared by every reader of text the installer did
-// not write (language files, version files, the output of "ver"). A line ends at a line feed;
+// not write (language files, installed files whose versions it reads). A line ends at a line feed;
 // a carriage return right before it is not part of the line and a carriage return that no
 // line feed follows is dropped. Reading at the end gives an empty line, as the runtime's
 // text files do, so callers test AtEnd() before a read when they need to.

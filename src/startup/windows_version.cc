@@ -233,10 +233,10 @@ void AppendFamily(const PlatformFacts& facts, PlatformQueries& queries, WindowsI
       identity->SystemName += v.ProductType == kWorkstation ? row->workstation : row->other;
       break;
     case FamilyAction::kResolveFromVer:
-      ResolveFromVer(queries.ConsoleOutput("ver"), facts, identity);
+      ResolveFromVer(queries.VerOutput(), facts, identity);
       break;
     case FamilyAction::kReadVer:
-      ReadVerGenerically(queries.ConsoleOutput("ver"), facts, identity);
+      ReadVerGenerically(queries.VerOutput(), facts, identity);
       break;
     case FamilyAction::kNothing:
       break;
@@ -457,6 +457,14 @@ std::string WindowsDisplayName(const PlatformFacts& facts, PlatformQueries& quer
   const std::string name = JoinDisplayName(identity, include_version);
   *is_64bit = DisplayNameIs64Bit(name);
   return name;
+}
+
+std::string VerOutputOf(const SystemVersion& version) {
+  std::string number = std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
+                       std::to_string(version.Build);
+  if (version.HasRevision) number += "." + std::to_string(version.Revision);
+  // Real Windows' interpreter prints an empty line before the version line.
+  return "\r\nMicrosoft Windows [Version " + number + "]\r\n";
 }
 
 long PositionOf(const std::string& text, const std::string& what) {

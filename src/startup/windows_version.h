@@ -1,7 +1,7 @@
 // Naming the running Windows in words (family, edition, bitness, service pack) and deciding
 // from that name whether it is a 64-bit Windows. The decisions are pure functions of facts
 // recorded from the platform; windows_version_win.cc records them and asks the registry and
-// the command interpreter when the decisions need it.
+// the system's own version record when the decisions need it.
 #pragma once
 
 #include <array>
@@ -51,13 +51,29 @@ struct ProductTypeAnswer {
   std::string Text;
 };
 
-// Platform questions that cost something (a process, a registry key); the identification
-// asks them only when its tables need the answer.
+// The version of the running Windows as the system itself records it, without the
+// compatibility shim that makes the version query report 6.2 to a program whose manifest names
+// no systems, and the update build revision the registry records beside it.
+struct SystemVersion {
+  uint32_t Major = 0;
+  uint32_t Minor = 0;
+  uint32_t Build = 0;
+  bool HasRevision = false;  // HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion has "UBR"
+  uint32_t Revision = 0;
+};
+
+// Returns the lines the "ver" command prints on real Windows of that version, each followed by
+// "\r\n": an empty line, then "Microsoft Windows [Version M.m.b]", or "[Version M.m.b.r]"
+// with the update build revision r when there is one. The numbers are unsigned decimals.
+std::string VerOutputOf(const SystemVersion& version);
+
+// Platform questions that cost something (a registry key); the identification asks them only
+// when its tables need the answer.
 class PlatformQueries {
  public:
   virtual ~PlatformQueries() = default;
-  // Returns what the console command printed, as CaptureConsoleOutput gives it.
-  virtual std::string ConsoleOutput(const std::string& command) = 0;
+  // Returns what the "ver" command prints on this system, each line followed by "\r\n".
+  virtual std::string VerOutput() = 0;
   // Throws RegistryError ("Invalid data type for 'ProductName'") when the value exists but is
   // neither REG_SZ nor REG_EXPAND_SZ.
   virtual ProductNameAnswer ReadProductName() = 0;

@@ -3,22 +3,15 @@
 #include "startup/windows_version_win.h"
 
 #include <cstring>
-#include <vector>
 
-#include "startup/pseudo_random.h"
 #include "startup/registry_win.h"
-#include "startup/scoped_handle_win.h"
 #include "startup/startup_settings.h"
-#include "startup/system_texts_win.h"
-#include "startup/text_lines.h"
-#include "startup/console_output.h"
 
 namespace kestrane {
 namespace {
 
 static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version record");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "plain version record");
-static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "start-up record");
 static_assert(sizeof(VersionRecord::CSDVersion) == sizeof(OSVERSIONINFOEXA::szCSDVersion),
               "service pack text");
 
@@ -27,6 +20,7 @@ constexpr char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Produ
 constexpr char kHotfixQ246009Key[] =
     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
 constexpr DWORD kProductTypeBufferSize = 256;
+constexpr char kRevisionValue[] = "UBR";
 
 // The system metrics that name editions; mingw's headers do not all know them.
 constexpr int kMetricTabletPC = 86;
@@ -55,7 +49,63 @@ void ReadSystemInfo(SYSTEM_INFO* info) {
   }
 }
 
+// Returns true, with the numbers, when RtlGetVersion answered. It reports the system's own
+// version: the version query reports 6.2 on every later system to this program, whose manifest
+// names no systems. ntdll is mapped into every process, so the lookup loads nothing.
+bool ReadUnshimmedVersion(SystemVersion* version) {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  auto get = ntdll == nullptr ? nullptr
+                              : reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(
+                                    GetProcAddress(ntdll, "RtlGetVersion")));
+  if (get == nullptr) return false;
+  OSVERSIONINFOW info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  if (get(&info) != 0) return false;  // an NTSTATUS other than STATUS_SUCCESS
+  version->Major = info.dwMajorVersion;
+  version->Minor = info.dwMinorVersion;
+  version->Build = info.dwBuildNumber;
+  return true;
+}
+
+// Systems without RtlGetVersion predate the shim, so the version query tells the truth there.
+void ReadQueriedVersion(SystemVersion* version) {
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(&info)) return;
+  version->Major = info.dwMajorVersion;
+  version->Minor = info.dwMinorVersion;
+  version->Build = info.dwBuildNumber & 0xFFFF;
+}
+
+// Returns true, with the value, when the machine's version key holds "UBR" as a DWORD. Read
+// with query access only, in the 64-bit view, where 64-bit Windows keeps it.
+bool ReadRevision(uint32_t* revision) {
+  RegistryHandle registry(KEY_QUERY_VALUE | KEY_WOW64_64KEY);
+  const KeyScope key = OpenForQuery(registry, kNtCurrentVersionKey);
+  if (!key.opened()) return false;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  DWORD type = REG_NONE;
+  if (RegQueryValueExA(registry.Key(), kRevisionValue, nullptr, &type,
+                       reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof value) {
+    return false;
+  }
+  *revision = value;
+  return true;
+}
+
 }  // namespace
+
+SystemVersion ReadSystemVersion() {
+  SystemVersion version;
+  if (!ReadUnshimmedVersion(&version)) ReadQueriedVersion(&version);
+  version.HasRevision = ReadRevision(&version.Revision);
+  return version;
+}
 
 PlatformFacts ReadPlatformFacts() {
   PlatformFacts facts;
@@ -89,9 +139,7 @@ PlatformFacts ReadPlatformFacts() {
   return facts;
 }
 
-std::string SystemQueries::ConsoleOutput(const std::string& command) {
-  return CaptureConsoleOutput(command);
-}
+std::string SystemQueries::VerOutput() { return VerOutputOf(ReadSystemVersion()); }
 
 ProductNameAnswer SystemQueries::ReadProductName() {
   ProductNameAnswer answer;
@@ -140,49 +188,6 @@ std::string WindowsDisplayName(bool include_version) {
   SystemQueries queries;
   return WindowsDisplayName(ReadPlatformFacts(), queries, include_version,
                             &g_startupSettings.Is64Bit);
-}
-
-std::string CaptureConsoleOutput(const std::string& command) {
-  const std::string interpreter = EnvironmentVariable("ComSpec");
-  // The interpreter's path is held to the classic path limit; a longer one counts as missing.
-  if (interpreter.empty() || interpreter.size() >= MAX_PATH) return "";
-
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-
-  const std::string output_file =
-      AddBackslash(EnvironmentVariable("Temp")) + RandomFileName(g_processRandom);
-  const std::string command_line = ConsoleCommandLine(interpreter, command, output_file);
-  std::vector<char> writable(command_line.begin(), command_line.end());
-  writable.push_back('\0');
-
-  PROCESS_INFORMATION process;
-  std::memset(&process, 0, sizeof process);
-  if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE,
-                     CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
-                     &process)) {
-    ScopedHandle process_handle(process.hProcess);
-    ScopedHandle thread_handle(process.hThread);
-    // A failed wait leaves nothing to do but read what is there.
-    WaitForSingleObject(process.hProcess, INFINITE);
-  }
-
-  // A missing or unreadable file reads as one empty line.
-  std::string printed;
-  {
-    TextFile file;
-    file.Open(output_file);
-    printed = JoinOutputLines(file);
-  }
-  DeleteFileA(output_file.c_str());
-
-  // Every byte is converted, an embedded NUL included, into a buffer of the same length.
-  std::vector<char> converted(printed.size() + 1, '\0');
-  OemToCharBuffA(printed.data(), converted.data(), static_cast<DWORD>(printed.size()));
-  return std::string(converted.data(), printed.size());
 }
 
 }  // namespace kestrane

@@ -2,7 +2,9 @@
 #include <shellapi.h>
 
 #include "startup/scoped_handle_win.h"
+#include "update/desktop_shell_win.h"
 #include "update/host_control.h"
+#include "update/host_start.h"
 #include "update/host_wait.h"
 
 namespace kestrane {
@@ -13,6 +15,23 @@ const char kHostWindowClass[] = "TKSMainForm";
 namespace {
 
 HWND FindHostWindow() { return FindWindowA(kHostWindowClass, nullptr); }
+
+std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+TokenKind ProcessTokenKind() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return TokenKindOf(false, 0);
+  }
+  ScopedHandle closer(token);
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  // Systems before Vista know no elevation type and refuse the query.
+  const bool queried =
+      GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) != FALSE &&
+      size == sizeof type;
+  return TokenKindOf(queried, static_cast<uint32_t>(type));
+}
 
 }  // namespace
 
@@ -41,15 +60,21 @@ void AskHostToQuit() {
   PostMessageA(window, WM_QUIT, 0, 0);
 }
 
-void StartHost(const std::string& folder, const std::string& executable_name) {
-  // The host may look for its files relative to the current folder; the full path below
-  // starts it even when the folder cannot be made current.
-  SetCurrentDirectoryA(folder.c_str());
-  const std::string executable = folder + executable_name;
-  ShellExecuteA(nullptr, "open", executable.c_str(), "", "", SW_SHOWNORMAL);
+void StartHost(const std::u16string& install_dir, const std::u16string& executable_name) {
+  const std::wstring folder = Wide(install_dir);
+  const std::wstring executable = folder + Wide(executable_name);
+  // The host may look for its files relative to its current folder: a direct start hands it
+  // this process's, the shell is told the folder. The full path starts it even when the folder
+  // cannot be made current.
+  SetCurrentDirectoryW(folder.c_str());
+  // UAC elevated this process: its rights, and the environment the user's programs set, must
+  // not pass to the host. The user's own shell starts it, or nothing does.
+  StartHostFor(
+      ProcessTokenKind(), [&] { return OpenThroughDesktopShell(executable, folder); },
+      [&] { ShellExecuteW(nullptr, L"open", executable.c_str(), L"", L"", SW_SHOWNORMAL); });
 }
 
-void StartHostAndRaise(const std::string& install_dir, const std::string& executable_name) {
+void StartHostAndRaise(const std::u16string& install_dir, const std::u16string& executable_name) {
   StartHost(install_dir, executable_name);
   const auto sleep = [](uint32_t ms) { Sleep(ms); };
   if (PollAfterSleeps(kHostStartPolls, sleep, [] { return IsHostRunning(); }) == 0) return;

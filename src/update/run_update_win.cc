@@ -36,6 +36,22 @@ void RefreshInstalledSize(RegistryHandle& registry, const InstallEnvironment& en
   if (size != -1) registry.WriteInteger("EstimatedSize", size);
 }
 
+// The install folder is still an ANSI text here; this stands in until it is kept wide
+// throughout. Returns the text decoded from the ANSI code page, or an empty text when it
+// cannot be.
+std::u16string WideFromAnsiForHostStart(const std::string& text) {
+  if (text.empty()) return std::u16string();
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return std::u16string();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                          length) != length) {
+    return std::u16string();
+  }
+  return std::u16string(wide.begin(), wide.end());
+}
+
 }  // namespace
 
 UpdateOutcome RunUpdate(const PackageInfo& package) {
@@ -87,12 +103,13 @@ UpdateOutcome RunUpdate(const PackageInfo& package) {
 
   RefreshInstalledSize(registry, environment, info);
 
-  const std::string host = HostExecutableName(info);
+  const std::u16string install_dir = WideFromAnsiForHostStart(environment.InstallDir);
+  const std::u16string host = WideFromAnsiForHostStart(HostExecutableName(info));
   if (quiet) {
-    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise(environment.InstallDir, host);
+    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise(install_dir, host);
   } else if (AskQuestionInLanguage(MessageText::Program(FinishQuestionText(info)),
                                    MessageText::Program(info.TitleEnglish), kRussianLanguage)) {
-    StartHostAndRaise(environment.InstallDir, host);
+    StartHostAndRaise(install_dir, host);
   }
   return written ? UpdateOutcome::kInstalled : UpdateOutcome::kPayloadNotWritten;
 }

@@ -1,6 +1,6 @@
 """Hostile surroundings: DLLs planted beside the program, registry values of the wrong type or
-of great length, a missing or oversized "ComSpec" or "Temp", and damaged copies of the
-installer's own file. Each must give the behaviour the installer promises or a clear message,
+of great length, the user's "ComSpec", "Temp" and "TMP" naming a planted program, a watched
+folder or a command, and damaged copies of the installer's own file. Each must give the behaviour the installer promises or a clear message,
 never a crash.
 
 The planted DLL (tests/wine/planted/planted_dll.c) is built here with the mingw compiler. It
@@ -292,16 +292,24 @@ def test_a_program_files_folder_of_great_length_leaves_a_registered_host_alone(e
     assert_updated(env, host)
 
 
-# ---- "ComSpec" and "Temp" unset or too long ----
+# ---- the user's "ComSpec", "Temp" and "TMP" ----
+#
+# Any program of the user can set these under HKCU\Environment, where they override the
+# system's values for every program the user starts, the elevated installer included. The
+# installer used to run "ver" through the interpreter ComSpec named, with its output in a file
+# in Temp; now it learns the version without either. The runs are told Windows 10, where every
+# start used to run "ver".
 
 SPY_LOG = 'C:\\interpreter-spy.log'
+USER_ENVIRONMENT = r'HKCU\Environment'
+WATCHED = 'C:\\users\\Public\\watched-temp'
 
 
 def run_with_environment(env, changes, args=('modest',), cwd=None, answers=()):
     """Runs the package through with_environment with the changes, a list of word lists
     (['unset', 'Temp'], ['set', 'ComSpec', path], ['pad', 'ComSpec', '300']), on a system
-    reported as 6.2, where the start-up step runs "ver"."""
-    env.set_windows_version('win8')
+    told Windows 10, where the start-up step once ran "ver"."""
+    env.set_windows_version('win10')
     words = [w for change in changes for w in change]
     return env.run(env.program('with_environment'),
                    args=words + ['set', 'KESTRANE_SPY_LOG', SPY_LOG, '--',
@@ -329,18 +337,106 @@ def spy_path(env):
     return 'C:\\spy.exe'
 
 
-def test_comspec_names_the_interpreter_that_runs_ver_only_when_it_fits(env):
-    # 259 characters and its end fit the 260-character buffer; 260 do not and count as no
-    # interpreter at all: a cut value would still start the program it begins with.
-    rows = [
-        # changes to the environment, is the spy started?
-        ([], True),
-        ([['pad', 'ComSpec', '259']], True),
-        ([['pad', 'ComSpec', '260']], False),
-        ([['pad', 'ComSpec', '300']], False),
-        ([['pad', 'ComSpec', '32000']], False),
-    ]
-    for changes, started in rows:
+def run_as_the_user_starts_it(env):
+    """Runs the package with "modest" as a program the user starts afresh: Wine builds its
+    environment from the registry, HKCU\\Environment included. (A program the robot starts
+    inherits the robot's environment instead, fixed when the robot started.) Returns the exit
+    code; a box would hold the run until the timeout."""
+    r = env.run_console(PACKAGE, ['modest'], timeout=60)
+    assert not r.timed_out, 'the run did not end (a box?)'
+    return r.exit_code
+
+
+def seen_by_a_new_program(env, name):
+    """The value of an environment variable in a program the user starts now (the control
+    that the values set below reach the installer)."""
+    r = env.run_console('cmd', ['/c', 'set'])
+    prefix = name.upper() + '='
+    return next((line[len(prefix):] for line in r.stdout.splitlines()
+                 if line.upper().startswith(prefix)), None)
+
+
+class user_environment:
+    """Sets values under HKCU\\Environment for the length of a with-block, as a program of the
+    user can, and puts back what was there."""
+
+    def __init__(self, env, values):
+        self.changes = [changed_value(env, USER_ENVIRONMENT, name, 'REG_SZ', value)
+                        for name, value in values.items()]
+
+    def __enter__(self):
+        for change in self.changes:
+            change.__enter__()
+
+    def __exit__(self, *exc):
+        for change in reversed(self.changes):
+            change.__exit__(*exc)
+
+
+def watched_folder(env):
+    """A folder with one file in it, and a snapshot of both: (Unix folder, snapshot()). The
+    folder's own time changes when anything in it is made, renamed or deleted; the file's
+    when it is written."""
+    folder = env.unix_path(WATCHED)
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    env.cleanup_path(folder)
+    (folder / 'canary.txt').write_bytes(b'canary')
+
+    def snapshot():
+        return (folder.stat().st_mtime_ns, sorted(p.name for p in folder.iterdir()),
+                (folder / 'canary.txt').stat().st_mtime_ns, (folder / 'canary.txt').read_bytes())
+    return folder, snapshot
+
+
+def test_the_users_comspec_naming_a_planted_program_never_starts_it(env):
+    for comspec in ('C:\\spy.exe', 'C:\\spy.exe /k', 'C:\\spy.exe' + ' ' * 300):
+        env.reset()
+        env.set_windows_version('win10')
+        host = install_sample(env)
+        spy_runs(env)
+        with user_environment(env, {'ComSpec': comspec.replace('C:\\spy.exe', spy_path(env)),
+                                    'KESTRANE_SPY_LOG': SPY_LOG}):
+            assert seen_by_a_new_program(env, 'ComSpec').startswith('C:\\spy.exe')
+            exit_code = run_as_the_user_starts_it(env)
+        assert exit_code == 0, (comspec, exit_code)
+        assert_updated(env, host)
+        assert spy_runs(env) == [], comspec
+
+
+def test_the_users_temp_folder_sees_nothing_made_written_or_deleted(env):
+    env.set_windows_version('win10')
+    host = install_sample(env)
+    folder, snapshot = watched_folder(env)
+    with user_environment(env, {'Temp': WATCHED, 'TMP': WATCHED}):
+        assert seen_by_a_new_program(env, 'Temp') == WATCHED
+        before = snapshot()
+        exit_code = run_as_the_user_starts_it(env)
+    assert exit_code == 0
+    assert_updated(env, host)
+    assert snapshot() == before, 'the run touched the watched temp folder'
+
+
+def test_a_temp_value_carrying_a_quote_and_a_command_never_runs_it(env):
+    env.set_windows_version('win10')
+    host = install_sample(env)
+    spy_runs(env)
+    spy = spy_path(env)
+    command = f'C:\\t" & {spy} & rem "'
+    with user_environment(env, {'Temp': command, 'TMP': command, 'KESTRANE_SPY_LOG': SPY_LOG}):
+        assert seen_by_a_new_program(env, 'Temp') == command
+        exit_code = run_as_the_user_starts_it(env)
+    assert exit_code == 0
+    assert_updated(env, host)
+    assert spy_runs(env) == []
+
+
+def test_comspec_of_any_length_starts_nothing(env):
+    # Once 259 characters named the interpreter that ran "ver" and 260 counted as none; now no
+    # length starts anything.
+    rows = [[], [['pad', 'ComSpec', '259']], [['pad', 'ComSpec', '260']],
+            [['pad', 'ComSpec', '32000']]]
+    for changes in rows:
         env.reset()
         host = install_sample(env)
         spy_runs(env)
@@ -348,12 +444,7 @@ def test_comspec_names_the_interpreter_that_runs_ver_only_when_it_fits(env):
         assert_boxes(r, [])
         assert r.exit_code == 0, (changes, r.exit_code)
         assert_updated(env, host)
-        runs = spy_runs(env)
-        if started:
-            assert len(runs) == 1, (changes, runs)
-            assert re.fullmatch(r'C:\\spy\.exe +/c ver > "[^"]*\\[a-z]{8}"', runs[0]), runs
-        else:
-            assert runs == [], (changes, runs)
+        assert spy_runs(env) == [], changes
 
 
 def test_without_comspec_the_run_goes_on_without_ver(env):
@@ -364,28 +455,22 @@ def test_without_comspec_the_run_goes_on_without_ver(env):
     assert_updated(env, host)
 
 
-def test_without_temp_the_output_of_ver_goes_to_the_current_folder_and_is_removed(env):
+def test_without_temp_nothing_is_made_in_the_current_folder(env):
     host = install_sample(env)
     work = env.unix_path('C:\\hardening-cwd')
     work.mkdir(exist_ok=True)
     env.cleanup_path(work)
     spy_runs(env)
-    r = run_with_environment(env, [['unset', 'Temp'], ['set', 'ComSpec', spy_path(env)]],
-                             cwd='C:\\hardening-cwd')
-    assert r.exit_code == 0
-    [run] = spy_runs(env)
-    assert re.fullmatch(r'C:\\spy\.exe /c ver > "[a-z]{8}"', run), run
-    # With the real interpreter the file is made in the current folder and removed again.
-    r = run_with_environment(env, [['unset', 'Temp']], cwd='C:\\hardening-cwd')
+    r = run_with_environment(env, [['unset', 'Temp'], ['unset', 'TMP'],
+                                   ['set', 'ComSpec', spy_path(env)]], cwd='C:\\hardening-cwd')
     assert_boxes(r, [])
     assert r.exit_code == 0
     assert_updated(env, host)
-    assert list(work.iterdir()) == [], 'the output of "ver" was left behind'
+    assert spy_runs(env) == []
+    assert list(work.iterdir()) == [], 'the run left a file in the current folder'
 
 
 def test_a_temp_folder_too_long_for_a_path_leaves_the_run_unharmed(env):
-    # The output file cannot be made (300 characters) or the command line cannot even be
-    # built (32,000): "ver" then gives nothing and the version comes from the numbers.
     for length in ('300', '32000'):
         env.reset()
         host = install_sample(env)

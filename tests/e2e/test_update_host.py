@@ -1,12 +1,14 @@
 """The installer and the host application: a running host is asked to quit before the first
 question, a started host is waited for and brought to the front, and the probe for a running
-host leaves nothing behind. Only the tests of late windows pay the installer's real waits."""
+host leaves nothing behind. The elevated installer has the user's desktop shell start the
+host, as the user. Only the tests of late windows pay the installer's real waits."""
 
+import re
 import tempfile
 from pathlib import Path
 
-from update_support import (HOST_FOLDER, INSTALL_QUESTION, assert_boxes, assert_updated,
-                            install_sample, question, run_update)
+from update_support import (FINISH_QUESTION, HOST_FOLDER, INSTALL_QUESTION, assert_boxes,
+                            assert_updated, install_sample, question, run_update)
 
 
 def test_a_running_host_is_asked_to_quit_before_the_first_question(env):
@@ -65,6 +67,38 @@ def test_a_host_restarted_after_quitting_finds_its_object_new(env):
     created = [e['detail'] for e in env.host_events(folder, 'memfile_created')]
     assert created == ['existed=0', 'existed=0'], created
     assert len(env.host_events(folder, 'started')) == 2
+
+
+def started_by(env, folder):
+    """(working folder, parent program) of the one start of the stand-in in the folder."""
+    [started] = env.host_events(folder, 'started')
+    found = re.search(r' cwd=(.*) parent=(\S+) command=', started['detail'])
+    assert found, started
+    return found.group(1), found.group(2)
+
+
+def test_the_desktop_shell_starts_the_host_and_it_is_raised(env):
+    # Wine makes every process elevated with a full token, as UAC does an installer: the
+    # host must be started by the user's desktop shell (explorer.exe), in its install folder,
+    # and still be brought to the front.
+    rows = [
+        # arguments, answers, boxes
+        (['modest', 'runapp'], [], []),
+        ([], ['yes', 'yes'], [question(INSTALL_QUESTION['en']), question(FINISH_QUESTION)]),
+    ]
+    for args, answers, boxes in rows:
+        env.reset()
+        env.set_windows_version('win10')
+        folder = install_sample(env)
+        r = run_update(env, args=args, answers=answers)
+        assert_boxes(r, boxes)
+        assert r.exit_code == 0, (args, r.exit_code)
+        assert_updated(env, folder, host_started_after=True)
+        front = env.wait_host_event(folder, 'foreground', timeout=15)
+        assert front is not None and 'visible=1' in front['detail'], env.host_log(folder)
+        cwd, parent = started_by(env, folder)
+        assert parent.lower() == 'explorer.exe', (args, parent)
+        assert cwd.rstrip('\\').lower() == HOST_FOLDER.lower(), (args, cwd)
 
 
 OBJECT_PROBE_MS = 512

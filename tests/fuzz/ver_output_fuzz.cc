@@ -1,54 +1,32 @@
-// Any bytes as the file "ver" printed into: the line reader must give back exactly its lines,
-// each followed by "\r\n", and the identification must read the version from that text for
-// every system that asks "ver", staying within the text.
-#include <cstddef>
+// Any version numbers as the system records them: the built "ver" line must carry exactly
+// those numbers in the shape real Windows prints, and the identification must read from it the
+// family and version that the numbers name, for every system that asks "ver".
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
-#include "startup/text_lines.h"
 #include "startup/windows_version.h"
-#include "startup/console_output.h"
 
 namespace {
 
 using namespace kestrane;
 
-// The lines of the output as the runtime's text reader sees them, written independently of
-// ReadTextLine: a line ends at a line feed, carriage returns are no part of any line, and one
-// line is read before the end of the bytes is first tested (so a lone carriage return after
-// the last line feed still makes an empty line).
-std::string ExpectedJoin(std::string_view bytes) {
-  std::string_view rest = bytes;
-  if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
-  std::string joined;
-  for (;;) {
-    const size_t end = rest.find('\n');
-    for (char c : rest.substr(0, end)) {
-      if (c != '\r') joined += c;
-    }
-    joined += "\r\n";
-    if (end == std::string_view::npos) return joined;
-    rest.remove_prefix(end + 1);
-  }
-}
-
-class VerOutput : public PlatformQueries {
+class BuiltVer : public PlatformQueries {
  public:
-  explicit VerOutput(std::string printed) : printed_(std::move(printed)) {}
-  std::string ConsoleOutput(const std::string& command) override {
-    if (command != "ver") std::abort();
-    ++runs;
-    return printed_;
+  explicit BuiltVer(std::string line) : line_(std::move(line)) {}
+  std::string VerOutput() override {
+    ++asks;
+    return line_;
   }
   ProductNameAnswer ReadProductName() override { return {}; }
   ProductTypeAnswer ReadProductType() override { return {}; }
   bool HotfixQ246009Opens() override { return false; }
-  int runs = 0;
+  int asks = 0;
 
  private:
-  std::string printed_;
+  std::string line_;
 };
 
 PlatformFacts Reported(uint32_t major, uint32_t minor, uint8_t product_type) {
@@ -59,36 +37,99 @@ PlatformFacts Reported(uint32_t major, uint32_t minor, uint8_t product_type) {
   facts.Version.MinorVersion = minor;
   facts.Version.BuildNumber = 9200;
   facts.Version.ProductType = product_type;
-  facts.Architecture = 9;
+  facts.Architecture = 6;  // Itanium: no bitness word, the family part stays visible
   return facts;
+}
+
+// Reads the numbers back out of the dotted text, independently of how it was built; false when
+// the text is not three or four unsigned decimals joined by dots.
+bool ParseDotted(const std::string& text, uint32_t* numbers, int* count) {
+  *count = 0;
+  uint64_t value = 0;
+  bool digits = false;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '.') {
+      if (!digits || *count == 4) return false;
+      numbers[(*count)++] = static_cast<uint32_t>(value);
+      value = 0;
+      digits = false;
+    } else if (text[i] >= '0' && text[i] <= '9') {
+      value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+      if (value > UINT32_MAX) return false;
+      digits = true;
+    } else {
+      return false;
+    }
+  }
+  return *count >= 3;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  MemoryBytes source(bytes);
-  const std::string joined = JoinOutputLines(source);
-  if (joined != ExpectedJoin(bytes)) std::abort();
+  FuzzedDataProvider input(data, size);
+  SystemVersion version;
+  // Small numbers reach the markers of the tables; any number must still come out whole.
+  version.Major = input.ConsumeBool() ? input.ConsumeIntegralInRange<uint32_t>(0, 12)
+                                      : input.ConsumeIntegral<uint32_t>();
+  version.Minor = input.ConsumeBool() ? input.ConsumeIntegralInRange<uint32_t>(0, 30)
+                                      : input.ConsumeIntegral<uint32_t>();
+  version.Build = input.ConsumeIntegral<uint32_t>();
+  version.HasRevision = input.ConsumeBool();
+  version.Revision = input.ConsumeIntegral<uint32_t>();
 
-  // Reported 6.2 (Windows 8 and later) and a major version the tables do not name.
-  const PlatformFacts systems[] = {Reported(6, 2, 1), Reported(6, 2, 3), Reported(7, 0, 1),
-                                   Reported(2, 5, 3)};
-  for (const PlatformFacts& facts : systems) {
-    VerOutput ver(joined);
-    WindowsIdentity identity;
-    if (!IdentifyWindows(facts, ver, &identity) || ver.runs != 1) std::abort();
-    // The version is a piece of the printed text, or the numbers when it names none.
-    const std::string& number = identity.VersionNumber;
-    if (joined.find(number) == std::string::npos &&
-        number != std::to_string(facts.Version.MajorVersion) + "." +
-                      std::to_string(facts.Version.MinorVersion) + ".9200") {
-      std::abort();
+  const std::string line = VerOutputOf(version);
+  const std::string head = "\r\nMicrosoft Windows [Version ";
+  const std::string tail = "]\r\n";
+  if (!StartsWith(line, head) || line.size() < head.size() + tail.size() ||
+      line.compare(line.size() - tail.size(), tail.size(), tail) != 0) {
+    std::abort();
+  }
+  const std::string dotted = line.substr(head.size(), line.size() - head.size() - tail.size());
+  uint32_t numbers[4] = {};
+  int count = 0;
+  if (!ParseDotted(dotted, numbers, &count)) std::abort();
+  if (numbers[0] != version.Major || numbers[1] != version.Minor || numbers[2] != version.Build ||
+      count != (version.HasRevision ? 4 : 3) ||
+      (version.HasRevision && numbers[3] != version.Revision)) {
+    std::abort();
+  }
+
+  // Reported 6.2 looks for the markers at the major version; the other systems that ask "ver"
+  // read it generically: the family is the major version, the version the dotted text.
+  const std::string major = std::to_string(version.Major);
+  for (uint8_t type : {uint8_t{1}, uint8_t{3}}) {
+    const bool workstation = type == 1;
+    const std::string server = workstation ? "" : "Server ";
+    const std::string generic = server + major + " ";
+    std::string family = generic;
+    bool has_marker = true;
+    if (StartsWith(dotted, "6.2")) {
+      family = workstation ? "8 " : "Server 2012 ";
+    } else if (StartsWith(dotted, "6.3")) {
+      family = workstation ? "8.1 " : "Server 2012 R2 ";
+    } else if (StartsWith(dotted, "10")) {
+      family = workstation ? "10 " : "Server 10 ";
+    } else {
+      has_marker = false;
     }
-    const std::string prefix = "Microsoft Windows ";
-    if (identity.SystemName.compare(0, prefix.size(), prefix) != 0) std::abort();
-    // The family part is a piece of the text or a fixed word, and the edition a fixed word.
-    if (identity.SystemName.size() > prefix.size() + joined.size() + 64) std::abort();
+    const PlatformFacts reported62 = Reported(6, 2, type);
+    const PlatformFacts unknown_major = Reported(7, 0, type);
+    for (const PlatformFacts* facts : {&reported62, &unknown_major}) {
+      BuiltVer ver(line);
+      WindowsIdentity identity;
+      if (!IdentifyWindows(*facts, ver, &identity) || ver.asks != 1) std::abort();
+      const bool marker_found = facts->Version.MajorVersion == 6 && has_marker;
+      const std::string expected_family = marker_found ? family : generic;
+      // A marker's version keeps the blank before the number.
+      const std::string expected_number = marker_found ? " " + dotted : dotted;
+      if (!StartsWith(identity.SystemName, "Microsoft Windows " + expected_family)) std::abort();
+      if (identity.VersionNumber != expected_number) std::abort();
+    }
   }
   return 0;
 }

@@ -1,4 +1,4 @@
-// Any platform facts, any "ver" output and any registry texts: the identification must stay
+// Any platform facts, any "ver" text and any registry texts: the identification must stay
 // within its texts and name every system without crashing.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -17,7 +17,7 @@ class ScriptedPlatform : public PlatformQueries {
   ProductNameAnswer name;
   ProductTypeAnswer type;
   bool hotfix = false;
-  std::string ConsoleOutput(const std::string&) override { return ver; }
+  std::string VerOutput() override { return ver; }
   ProductNameAnswer ReadProductName() override { return name; }
   ProductTypeAnswer ReadProductType() override { return type; }
   bool HotfixQ246009Opens() override { return hotfix; }

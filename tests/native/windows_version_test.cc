@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "startup/errors.h"
-#include "startup/console_output.h"
 #include "startup/text_lines.h"
 
 namespace kestrane {
@@ -92,13 +90,13 @@ class FakePlatform : public PlatformQueries {
   ProductTypeAnswer product_type;  // by default the key does not open
   bool hotfix_key = false;
 
-  std::vector<std::string> commands;
+  int ver_asks = 0;
   int product_name_reads = 0;
   int product_type_reads = 0;
   int hotfix_checks = 0;
 
-  std::string ConsoleOutput(const std::string& command) override {
-    commands.push_back(command);
+  std::string VerOutput() override {
+    ++ver_asks;
     return ver_output;
   }
   ProductNameAnswer ReadProductName() override {
@@ -232,7 +230,7 @@ TEST(Win95Family, VersionFromTheNumbersAndServicePackAsRecorded) {
   EXPECT_EQ(id.VersionNumber, "4.10.2222");
   EXPECT_EQ(id.ServicePack, " A ");
   // Nothing costly is asked on this platform.
-  EXPECT_TRUE(platform.commands.empty());
+  EXPECT_EQ(platform.ver_asks, 0);
   EXPECT_EQ(platform.product_name_reads + platform.product_type_reads + platform.hotfix_checks, 0);
 }
 
@@ -290,7 +288,7 @@ TEST(NtFamily, EveryRowAppendsItsFamilyAndRunsVerOnlyWhereItMust) {
     EXPECT_EQ(Identify(c.facts, platform).SystemName,
               std::string("Microsoft Windows ") + c.system_name)
         << c.label;
-    EXPECT_EQ(platform.commands, std::vector<std::string>(c.ver_runs, "ver")) << c.label;
+    EXPECT_EQ(platform.ver_asks, c.ver_runs) << c.label;
   }
 }
 
@@ -329,7 +327,7 @@ TEST(NtFamily, Reported62IsResolvedByTheFirstMarkerPresent) {
     WindowsIdentity id = Identify(Facts::Nt(6, 2, 9200).Type(c.type).Arch(kItanium), platform);
     EXPECT_EQ(id.SystemName, std::string("Microsoft Windows ") + c.family) << c.label;
     EXPECT_EQ(id.VersionNumber, c.version) << c.label;
-    EXPECT_EQ(platform.commands, std::vector<std::string>{"ver"}) << c.label;
+    EXPECT_EQ(platform.ver_asks, 1) << c.label;
   }
 }
 
@@ -593,7 +591,7 @@ TEST(Identification, FailsWhenNoQueryAnsweredOrThePlatformIsUnknown) {
     EXPECT_EQ(id.VersionNumber, "") << platform_id;
     EXPECT_EQ(id.ServicePack, "") << platform_id;
   }
-  EXPECT_TRUE(platform.commands.empty());
+  EXPECT_EQ(platform.ver_asks, 0);
   EXPECT_EQ(platform.product_name_reads + platform.product_type_reads + platform.hotfix_checks, 0);
 }
 
@@ -771,80 +769,149 @@ TEST(KnownSystems, NamesVersionsAndBitness) {
 
 // ---------------------------------------------------------------------------------------------
 
-TEST(ConsoleOutput, CommandLineQuotesOnlyTheOutputFile) {
-  EXPECT_EQ(ConsoleCommandLine("C:\\windows\\system32\\cmd.exe", "ver", "C:\\Temp\\abcdefgh"),
-            "C:\\windows\\system32\\cmd.exe /c ver > \"C:\\Temp\\abcdefgh\"");
-  EXPECT_EQ(ConsoleCommandLine("C:\\Program Files\\sh.exe", "dir /b", "x y"),
-            "C:\\Program Files\\sh.exe /c dir /b > \"x y\"");
-}
-
-TEST(ConsoleOutput, FileNamesAreEightLettersFromTheSeededGenerator) {
-  PseudoRandom first(42);
-  PseudoRandom again(42);
-  std::set<std::string> names;
-  for (int i = 0; i < 1000; ++i) {
-    const std::string name = RandomFileName(first);
-    ASSERT_EQ(name.size(), 8u);
-    for (char c : name) ASSERT_TRUE(c >= 'a' && c <= 'z') << name;
-    EXPECT_EQ(RandomFileName(again), name);
-    names.insert(name);
-  }
-  EXPECT_EQ(names.size(), 1000u);
-  // Nearby seeds, as two clock readings a moment apart give, do not repeat a name.
-  PseudoRandom a(1000), b(1001);
-  EXPECT_NE(RandomFileName(a), RandomFileName(b));
-}
-
-TEST(ConsoleOutput, LettersAreDrawnEvenly) {
-  PseudoRandom random(7);
-  int counts[26] = {};
-  for (int i = 0; i < 26 * 4000 / 8; ++i) {
-    for (char c : RandomFileName(random)) ++counts[c - 'a'];
-  }
-  // 4000 expected per letter; a uniform draw stays within 10% (about 6 standard deviations).
-  for (int i = 0; i < 26; ++i) {
-    EXPECT_GT(counts[i], 3600) << char('a' + i);
-    EXPECT_LT(counts[i], 4400) << char('a' + i);
-  }
-  EXPECT_EQ(random.Below(0), 0u);
-  EXPECT_EQ(random.Below(1), 0u);
-}
-
-// Fails after a given number of bytes, as a broken file would.
-class FailingBytes : public ByteStream {
- public:
-  FailingBytes(std::string bytes) : bytes_(std::move(bytes)) {}
-  int Next() override {
-    if (pos_ >= bytes_.size()) return kError;
-    return static_cast<unsigned char>(bytes_[pos_++]);
-  }
-  bool AtEnd() override { return false; }
-
- private:
-  std::string bytes_;
-  size_t pos_ = 0;
-};
-
-TEST(ConsoleOutput, EveryLineIsFollowedByCrLfAndAnEmptyOutputGivesOne) {
+// The line of "ver" is built from the system's own version record. Fed with the versions of
+// the systems a reported 6.2 stands for, the builder must give the very lines their "ver"
+// printed, and the tables must then name each system as those lines did.
+TEST(VerOutput, TheBuiltLineIsTheOneRealWindowsPrintsAndNamesTheSystemAlike) {
   const struct {
-    std::string printed, joined;
+    const char* label;
+    SystemVersion version;
+    const char* printed;  // what "ver" printed there, each line followed by CR LF
+    uint8_t type;
+    const char* family;  // with the product name unreadable, the family part stays visible
+    const char* version_number;
   } cases[] = {
-      {"", "\r\n"},
-      {"\r\nMicrosoft Windows 6.2.9200\r\n", "\r\nMicrosoft Windows 6.2.9200\r\n"},
-      {"a", "a\r\n"},
-      {"a\n", "a\r\n"},
-      {"a\n\n", "a\r\n\r\n"},
-      {"a\rb\r", "ab\r\n"},
-      {"x\ny", "x\r\ny\r\n"},
+      {"8",
+       {6, 2, 9200},
+       "\r\nMicrosoft Windows [Version 6.2.9200]\r\n",
+       kWorkstation,
+       "Microsoft Windows 8  64-bit",
+       " 6.2.9200"},
+      {"Server 2012",
+       {6, 2, 9200},
+       "\r\nMicrosoft Windows [Version 6.2.9200]\r\n",
+       kServer,
+       "Microsoft Windows Server 2012  64-bit",
+       " 6.2.9200"},
+      {"8.1",
+       {6, 3, 9600},
+       "\r\nMicrosoft Windows [Version 6.3.9600]\r\n",
+       kWorkstation,
+       "Microsoft Windows 8.1  64-bit",
+       " 6.3.9600"},
+      {"Server 2012 R2",
+       {6, 3, 9600},
+       "\r\nMicrosoft Windows [Version 6.3.9600]\r\n",
+       kDomainController,
+       "Microsoft Windows Server 2012 R2  64-bit",
+       " 6.3.9600"},
+      {"10 22H2",
+       {10, 0, 19045, true, 3803},
+       "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n",
+       kWorkstation,
+       "Microsoft Windows 10  64-bit",
+       " 10.0.19045.3803"},
+      {"11 23H2",
+       {10, 0, 22631, true, 2861},
+       "\r\nMicrosoft Windows [Version 10.0.22631.2861]\r\n",
+       kWorkstation,
+       "Microsoft Windows 10  64-bit",
+       " 10.0.22631.2861"},
+      {"Server 2019",
+       {10, 0, 17763, true, 5206},
+       "\r\nMicrosoft Windows [Version 10.0.17763.5206]\r\n",
+       kServer,
+       "Microsoft Windows Server 10  64-bit",
+       " 10.0.17763.5206"},
+      {"Server 2022",
+       {10, 0, 20348, true, 2113},
+       "\r\nMicrosoft Windows [Version 10.0.20348.2113]\r\n",
+       kServer,
+       "Microsoft Windows Server 10  64-bit",
+       " 10.0.20348.2113"},
   };
   for (const auto& c : cases) {
-    MemoryBytes source(c.printed);
-    EXPECT_EQ(JoinOutputLines(source), c.joined) << c.printed;
+    const std::string built = VerOutputOf(c.version);
+    EXPECT_EQ(built, c.printed) << c.label;
+    for (const std::string& ver : {built, std::string(c.printed)}) {
+      FakePlatform platform;
+      platform.ver_output = ver;
+      const Facts reported = Facts::Nt(6, 2, 9200).Type(c.type).Arch(kAmd64);
+      WindowsIdentity id = Identify(reported, platform);
+      EXPECT_EQ(id.SystemName, c.family) << c.label;
+      EXPECT_EQ(id.VersionNumber, c.version_number) << c.label;
+      EXPECT_EQ(platform.ver_asks, 1) << c.label;
+    }
   }
-  FailingBytes broken("ok\npart");
-  EXPECT_EQ(JoinOutputLines(broken), "ok\r\npart\r\n");
-  TextFile never_opened;
-  EXPECT_EQ(JoinOutputLines(never_opened), "\r\n");
+}
+
+// With the product name read, as on every real system: the name is the registry's, the
+// bitness word follows the architecture, and only that word makes the system 64-bit.
+TEST(VerOutput, ASystemReportedAs62KeepsItsNameAndBitnessWithTheBuiltLine) {
+  const struct {
+    const char* label;
+    SystemVersion version;
+    const char* product_name;
+    uint16_t architecture;
+    const char* short_form;
+    bool is_64bit;
+  } cases[] = {
+      {"8 Pro", {6, 2, 9200}, "Windows 8 Pro", kAmd64, "Windows 8 Pro 64-bit", true},
+      {"8.1 on intel", {6, 3, 9600}, "Windows 8.1", kIntel, "Windows 8.1 32-bit", false},
+      {"10 Pro",
+       {10, 0, 19045, true, 3803},
+       "Windows 10 Pro",
+       kAmd64,
+       "Windows 10 Pro 64-bit",
+       true},
+      {"11 Pro (its registry says 10)",
+       {10, 0, 22631, true, 2861},
+       "Windows 10 Pro",
+       kAmd64,
+       "Windows 10 Pro 64-bit",
+       true},
+      {"10 on intel",
+       {10, 0, 19045, true, 3803},
+       "Windows 10 Home",
+       kIntel,
+       "Windows 10 Home 32-bit",
+       false},
+  };
+  for (const auto& c : cases) {
+    FakePlatform platform;
+    platform.ver_output = VerOutputOf(c.version);
+    platform.product_name = NamedInRegistry(c.product_name);
+    bool is_64bit = !c.is_64bit;
+    EXPECT_EQ(WindowsDisplayName(Facts::Nt(6, 2, 9200).Type(kWorkstation).Arch(c.architecture).f,
+                                 platform, false, &is_64bit),
+              c.short_form)
+        << c.label;
+    EXPECT_EQ(is_64bit, c.is_64bit) << c.label;
+  }
+}
+
+TEST(VerOutput, NumbersAreWholeUnsignedDecimalsAndTheRevisionOnlyWhenRecorded) {
+  const struct {
+    SystemVersion version;
+    const char* line;
+  } cases[] = {
+      {{6, 1, 7601}, "Microsoft Windows [Version 6.1.7601]"},
+      {{10, 0, 10240, true, 0}, "Microsoft Windows [Version 10.0.10240.0]"},
+      {{10, 0, 19045, false, 3803}, "Microsoft Windows [Version 10.0.19045]"},
+      {{0, 0, 0}, "Microsoft Windows [Version 0.0.0]"},
+      {{4294967295u, 4294967295u, 4294967295u, true, 4294967295u},
+       "Microsoft Windows [Version 4294967295.4294967295.4294967295.4294967295]"},
+      {{12, 0, 100}, "Microsoft Windows [Version 12.0.100]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(VerOutputOf(c.version), std::string("\r\n") + c.line + "\r\n") << c.line;
+  }
+  // An unknown major version reads its family from the built line as from a printed one.
+  FakePlatform platform;
+  platform.ver_output = VerOutputOf({12, 0, 100});
+  WindowsIdentity id = Identify(Facts::Nt(12, 0, 100).Type(kServer), platform);
+  EXPECT_EQ(id.SystemName, "Microsoft Windows Server 12 Unknown Server");
+  EXPECT_EQ(id.VersionNumber, "12.0.100");
 }
 
 }  // namespace

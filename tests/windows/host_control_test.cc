@@ -1,9 +1,14 @@
 // The probe for a running host and the request to quit, against objects and windows this test
-// makes itself in its own process.
+// makes itself in its own process; the start through the desktop shell, with the stand-in
+// host.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "support/test_files.h"
+#include "update/desktop_shell_win.h"
 #include "update/host_control.h"
 
 namespace kestrane {
@@ -123,6 +128,38 @@ TEST(AskHostToQuit, PostsNothingWhenTheHostHasNoWindow) {
   ASSERT_EQ(FindWindowA(kHostWindowClass, nullptr), nullptr);
   AskHostToQuit();
   EXPECT_EQ(TakeQuitMessages(&ignored), 0);
+}
+
+std::string ThisFolder() {
+  char path[MAX_PATH + 1];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH);
+  std::string text(path, length);
+  return text.substr(0, text.find_last_of('\\') + 1);
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// Under Wine the desktop shell answers (explorer.exe runs the desktop), and the program it
+// starts is its child, in the working folder it was given, not this process's current one.
+TEST(OpenThroughDesktopShell, TheShellStartsTheProgramInTheGivenFolder) {
+  const std::string folder = MakeTestFolder("desktop_shell");
+  ASSERT_FALSE(folder.empty());
+  const std::string host = folder + "Kestrane.exe";
+  ASSERT_TRUE(CopyFileA((ThisFolder() + "Kestrane.exe").c_str(), host.c_str(), FALSE));
+  ASSERT_TRUE(WriteBytes(folder + "standin.cfg", "memfile=0\r\nwindow=0\r\nlifetime_ms=1000\r\n"));
+  ASSERT_TRUE(OpenThroughDesktopShell(Wide(host), Wide(folder)));
+  std::string log;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    if (ReadBytes(folder + "standin.log", &log) && log.find("\texit\t") != std::string::npos) {
+      break;
+    }
+    Sleep(50);
+  }
+  const std::string bare = folder.substr(0, folder.size() - 1);
+  EXPECT_NE(log.find(" cwd=" + bare + " parent=explorer.exe "), std::string::npos) << log;
+  EXPECT_NE(log.find("\texit\t"), std::string::npos) << log;
+  RemoveTree(folder);
 }
 
 }  // namespace

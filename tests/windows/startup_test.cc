@@ -1,6 +1,6 @@
-// The start-up context on a real (Wine) system: the output of the real command interpreter,
-// the temporary file's life, the environment cases, the identification of the running
-// Windows and the settled start-up record.
+// The start-up context on a real (Wine) system: the "ver" line built from the system's own
+// version record, with nothing started and no file made whatever the environment says, the
+// identification of the running Windows and the settled start-up record.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "startup/errors.h"
-#include "startup/pseudo_random.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
 #include "startup/startup_step.h"
@@ -144,13 +143,6 @@ class ScopedWineVersion {
   std::string old_;
 };
 
-std::string SystemFolder() {
-  char folder[MAX_PATH + 1];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  EXPECT_TRUE(length > 0 && length < MAX_PATH);
-  return AddBackslash(std::string(folder, length));
-}
-
 std::string ThisFolder() {
   char path[MAX_PATH + 1];
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -209,106 +201,117 @@ std::string VersionOfThisProcess() {
          "." + std::to_string(version.dwBuildNumber & 0xFFFF);
 }
 
-bool IsEightLetterName(const std::string& name) {
-  if (name.size() != 8) return false;
-  for (char c : name) {
-    if (c < 'a' || c > 'z') return false;
-  }
-  return true;
-}
-
 // ---------------------------------------------------------------------------------------------
 
-TEST(CaptureConsoleOutput, ReturnsTheLinesVerPrinted) {
-  // Wine's interpreter prints an empty line, then the version without brackets.
-  EXPECT_EQ(CaptureConsoleOutput("ver"),
-            "\r\nMicrosoft Windows " + VersionOfThisProcess() + "\r\n");
+// The version as ntdll records it, read here on its own, and the revision the registry holds.
+std::string UnshimmedVersion() {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  auto get = reinterpret_cast<RtlGetVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+  EXPECT_NE(get, nullptr);
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  EXPECT_EQ(get != nullptr ? get(&version) : -1, 0);
+  return std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) +
+         "." + std::to_string(version.dwBuildNumber);
 }
 
-TEST(CaptureConsoleOutput, TheOutputFileHasAnEightLetterNameInTempAndIsGoneAfterwards) {
-  FreshFolder temp;
-  ScopedVariable variable("Temp", temp.bare().c_str());
-  // The redirection makes the file before "dir" runs, so the listing names it.
-  const std::string listed = CaptureConsoleOutput("dir /b \"" + temp.path() + "\"");
-  ASSERT_EQ(listed.size(), 10u) << listed;
-  EXPECT_TRUE(IsEightLetterName(listed.substr(0, 8))) << listed;
-  EXPECT_EQ(listed.substr(8), "\r\n");
-  EXPECT_TRUE(FilesIn(temp.path()).empty());
-}
+constexpr char kNtCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
-TEST(CaptureConsoleOutput, WithoutTempTheFileIsMadeInTheCurrentFolder) {
-  FreshFolder current;
-  ScopedCurrentFolder in_it(current.path());
-  ScopedVariable variable("Temp", nullptr);
-  const std::string listed = CaptureConsoleOutput("dir /b");
-  ASSERT_EQ(listed.size(), 10u) << listed;
-  EXPECT_TRUE(IsEightLetterName(listed.substr(0, 8))) << listed;
-  EXPECT_TRUE(FilesIn(current.path()).empty());
-}
+// Sets (or, with type REG_NONE, removes) the value "UBR" of the machine's version key and puts
+// back what was there at the end.
+class ScopedRevision {
+ public:
+  ScopedRevision(DWORD type, const void* data, DWORD size) {
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNtCurrentVersion, 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, &key_),
+              ERROR_SUCCESS);
+    if (key_ == nullptr) return;
+    old_size_ = sizeof old_;
+    had_value_ =
+        RegQueryValueExA(key_, "UBR", nullptr, &old_type_, old_, &old_size_) == ERROR_SUCCESS;
+    if (type == REG_NONE) {
+      RegDeleteValueA(key_, "UBR");
+    } else {
+      EXPECT_EQ(RegSetValueExA(key_, "UBR", 0, type, static_cast<const BYTE*>(data), size),
+                ERROR_SUCCESS);
+    }
+  }
+  ~ScopedRevision() {
+    if (key_ == nullptr) return;
+    if (had_value_) {
+      RegSetValueExA(key_, "UBR", 0, old_type_, old_, old_size_);
+    } else {
+      RegDeleteValueA(key_, "UBR");
+    }
+    RegCloseKey(key_);
+  }
+  ScopedRevision(const ScopedRevision&) = delete;
+  ScopedRevision& operator=(const ScopedRevision&) = delete;
 
-TEST(CaptureConsoleOutput, NamesDifferFromCallToCall) {
-  FreshFolder temp;
-  ScopedVariable variable("Temp", temp.bare().c_str());
-  const std::string command = "dir /b \"" + temp.path() + "\"";
-  EXPECT_NE(CaptureConsoleOutput(command), CaptureConsoleOutput(command));
-}
+ private:
+  HKEY key_ = nullptr;
+  bool had_value_ = false;
+  DWORD old_type_ = REG_NONE;
+  BYTE old_[64] = {};
+  DWORD old_size_ = 0;
+};
 
-TEST(CaptureConsoleOutput, ComSpecDecidesWhetherAnythingRuns) {
-  const std::string cmd = SystemFolder() + "cmd.exe";
-  // Padding with ".\" (and one "x\..\" for an odd count) keeps the path valid at any length.
-  auto padded = [&](size_t length) {
-    std::string pad = (length - cmd.size()) % 2 != 0 ? "x\\..\\" : "";
-    while (cmd.size() + pad.size() < length) pad += ".\\";
-    const std::string path = SystemFolder() + pad + "cmd.exe";
-    EXPECT_EQ(path.size(), length);
-    return path;
-  };
-  const std::string ver = "\r\nMicrosoft Windows " + VersionOfThisProcess() + "\r\n";
+TEST(VerOutput, IsBuiltFromTheSystemsOwnVersionAndTheRecordedRevision) {
+  const std::string version = UnshimmedVersion();
+  const DWORD revision = 3803;
+  const char text[] = "3803";
+  const DWORD wide = 0x12345678;
   const struct {
     const char* label;
-    std::string comspec;  // empty: unset
-    std::string output;
+    DWORD type;
+    const void* data;
+    DWORD size;
+    std::string line;
   } cases[] = {
-      {"the real interpreter", cmd, ver},
-      {"unset", "", ""},
-      {"259 characters fit the buffer", padded(259), ver},
-      {"260 characters do not", padded(260), ""},
-      {"261 characters do not", padded(261), ""},
-      {"an interpreter that cannot start", "C:\\no\\such\\folder\\cmd.exe", "\r\n"},
+      {"a DWORD revision", REG_DWORD, &revision, sizeof revision,
+       "Microsoft Windows [Version " + version + ".3803]"},
+      {"no revision", REG_NONE, nullptr, 0, "Microsoft Windows [Version " + version + "]"},
+      {"a revision in text is not one", REG_SZ, text, sizeof text,
+       "Microsoft Windows [Version " + version + "]"},
+      {"a revision of the wrong size is not one", REG_DWORD, &wide, 2,
+       "Microsoft Windows [Version " + version + "]"},
   };
   for (const auto& c : cases) {
-    FreshFolder temp;
-    ScopedVariable temp_variable("Temp", temp.bare().c_str());
-    ScopedVariable comspec("ComSpec", c.comspec.empty() ? nullptr : c.comspec.c_str());
-    EXPECT_EQ(CaptureConsoleOutput("ver"), c.output) << c.label;
-    EXPECT_TRUE(FilesIn(temp.path()).empty()) << c.label;
+    ScopedRevision recorded(c.type, c.data, c.size);
+    SystemQueries queries;
+    EXPECT_EQ(queries.VerOutput(), "\r\n" + c.line + "\r\n") << c.label;
   }
 }
 
-TEST(CaptureConsoleOutput, ConvertsFromTheOemToTheAnsiCodePage) {
-  FreshFolder folder;
-  // Every byte above 127 that is not a line end, as the interpreter would print it.
-  std::string oem;
-  for (int c = 0x80; c <= 0xFF; ++c) oem.push_back(static_cast<char>(c));
-  const std::string file = folder.path() + "oem.txt";
-  std::FILE* f = std::fopen(file.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(oem.data(), 1, oem.size(), f);
-  std::fclose(f);
-
-  // The expected text goes the other way round: OEM to UTF-16 to ANSI.
-  std::wstring wide(oem.size(), L'\0');
-  ASSERT_EQ(MultiByteToWideChar(CP_OEMCP, 0, oem.data(), static_cast<int>(oem.size()), &wide[0],
-                                static_cast<int>(wide.size())),
-            static_cast<int>(oem.size()));
-  std::string ansi(oem.size(), '\0');
-  ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &ansi[0],
-                                static_cast<int>(ansi.size()), nullptr, nullptr),
-            static_cast<int>(ansi.size()));
-  ASSERT_NE(ansi, oem) << "the code pages do not differ here";
-
-  const std::string printed = CaptureConsoleOutput("type \"" + file + "\"");
-  EXPECT_EQ(printed, ansi + "\r\n");
+// The values of the user's environment that named the interpreter and the folder of its output
+// file once; now they name nothing that runs or is written.
+TEST(VerOutput, StartsNothingAndMakesNoFileWhateverTheEnvironmentNames) {
+  FreshFolder watched;
+  const std::string spy_log = watched.path() + "spy.log";
+  const std::string spy = ThisFolder() + "interpreter_spy.exe";
+  ASSERT_NE(GetFileAttributesA(spy.c_str()), INVALID_FILE_ATTRIBUTES) << spy;
+  const struct {
+    const char* label;
+    const char* name;
+    std::string value;
+  } cases[] = {
+      {"a planted interpreter", "ComSpec", spy},
+      {"a watched temp folder", "Temp", watched.bare()},
+      {"a watched TMP folder", "TMP", watched.bare()},
+      {"a temp value with a quote and a command", "Temp", "C:\\t\" & \"" + spy + "\" & rem \""},
+  };
+  ScopedVariable log("KESTRANE_SPY_LOG", spy_log.c_str());
+  ScopedCurrentFolder in_it(watched.path());
+  for (const auto& c : cases) {
+    ScopedVariable variable(c.name, c.value.c_str());
+    g_startupSettings.Is64Bit = false;
+    WindowsDisplayName(false);
+    EXPECT_TRUE(g_startupSettings.Is64Bit) << c.label;
+    SystemQueries queries;
+    EXPECT_EQ(queries.VerOutput().compare(0, 29, "\r\nMicrosoft Windows [Version "), 0) << c.label;
+    EXPECT_TRUE(FilesIn(watched.path()).empty()) << c.label;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -317,7 +320,13 @@ TEST(WindowsIdentification, WineIsA64BitWindowsNamedByItsProductName) {
   WindowsIdentity identity;
   ASSERT_TRUE(IdentifyWindows(&identity));
   EXPECT_EQ(identity.SystemName, ProductNameInRegistry() + " 64-bit");
-  EXPECT_EQ(identity.VersionNumber, VersionOfThisProcess());
+  // Reported 6.2 the version is the built line's, after the marker's blank.
+  const std::string reported = VersionOfThisProcess();
+  if (reported == "6.2.9200") {
+    EXPECT_EQ(identity.VersionNumber.find(" " + UnshimmedVersion()), 0u) << identity.VersionNumber;
+  } else {
+    EXPECT_EQ(identity.VersionNumber, reported);
+  }
 
   g_startupSettings.Is64Bit = false;
   const std::string short_form = WindowsDisplayName(false);
@@ -325,27 +334,20 @@ TEST(WindowsIdentification, WineIsA64BitWindowsNamedByItsProductName) {
   EXPECT_EQ(short_form.compare(0, identity.SystemName.size(), identity.SystemName), 0);
 }
 
-// The real line of Wine's interpreter when it reports 6.2, read as the identification reads a
-// system reported as 6.2 whose product name cannot be read.
-TEST(WindowsIdentification, WinesVerLineFor62NamesWindows8) {
-  ScopedWineVersion win8("cmd.exe", "win8");
-  const std::string ver = CaptureConsoleOutput("ver");
-  ASSERT_EQ(ver, "\r\nMicrosoft Windows 6.2.9200\r\n");
-
-  class RealVerNoProductName : public SystemQueries {
+// A system reported as 6.2 whose product name cannot be read shows its family part: the
+// family comes from the built line, as real Windows' "ver" line would give it.
+TEST(WindowsIdentification, AReported62IsNamedFromTheSystemsOwnVersion) {
+  class NoProductName : public SystemQueries {
    public:
-    explicit RealVerNoProductName(std::string ver) : ver_(std::move(ver)) {}
-    std::string ConsoleOutput(const std::string& command) override {
-      ++runs;
-      return ver_;
+    std::string VerOutput() override {
+      ++asks;
+      return SystemQueries::VerOutput();
     }
     ProductNameAnswer ReadProductName() override { return {}; }
-    int runs = 0;
+    int asks = 0;
+  } queries;
 
-   private:
-    std::string ver_;
-  } queries(ver);
-
+  const std::string version = UnshimmedVersion();
   PlatformFacts facts = ReadPlatformFacts();
   facts.Version.MajorVersion = 6;
   facts.Version.MinorVersion = 2;
@@ -353,9 +355,20 @@ TEST(WindowsIdentification, WinesVerLineFor62NamesWindows8) {
   facts.Version.ProductType = 1;
   WindowsIdentity identity;
   ASSERT_TRUE(IdentifyWindows(facts, queries, &identity));
-  EXPECT_EQ(identity.SystemName, "Microsoft Windows 8  64-bit");
-  EXPECT_EQ(identity.VersionNumber, "6.2.9200");
-  EXPECT_EQ(queries.runs, 1);
+  const std::string family = version.compare(0, 4, "6.1.") == 0   ? "7 "
+                             : version.compare(0, 4, "6.2.") == 0 ? "8 "
+                             : version.compare(0, 4, "6.3.") == 0 ? "8.1 "
+                             : version.compare(0, 3, "10.") == 0  ? "10 "
+                                                                  : "?";
+  if (family == "7 ") {
+    // No marker in a 6.1 line: the generic reading names the family by its major version.
+    EXPECT_EQ(identity.SystemName, "Microsoft Windows 6  64-bit");
+  } else {
+    EXPECT_EQ(identity.SystemName, "Microsoft Windows " + family + " 64-bit");
+  }
+  EXPECT_EQ(identity.VersionNumber.find(version), family == "7 " ? 0u : 1u)
+      << identity.VersionNumber;
+  EXPECT_EQ(queries.asks, 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -434,18 +447,24 @@ TEST(StartupStep, FirstArgIsTheFirstArgumentLowerCased) {
   }
 }
 
+// Told win8 the program's own version is 6.2.9200; told win10 its version query still says
+// 6.2.9200 (its manifest names no systems) while the system records 10.0. Either way the
+// version comes from the built line, after the marker's blank as on real Windows.
 TEST(StartupStep, AProgramReportedAs62StillSeesA64BitWindows) {
-  ScopedWineVersion probe_version("startup_probe.exe", "win8");
-  ScopedWineVersion cmd_version("cmd.exe", "win8");
-  DWORD exit_code = 99;
-  const std::string printed =
-      RunAndRead("\"" + ThisFolder() + "startup_probe.exe\" modest", &exit_code);
-  EXPECT_EQ(exit_code, 0u) << printed;
-  EXPECT_NE(printed.find("\nWindows: " + ProductNameInRegistry() + " 64-bit 6.2.9200"),
-            std::string::npos)
-      << printed;
-  EXPECT_NE(printed.find("\nIs64Bit: true\r\n"), std::string::npos) << printed;
-  EXPECT_NE(printed.find("\nRegistry access: 0xF013F\r\n"), std::string::npos) << printed;
+  for (const char* told : {"win8", "win10"}) {
+    ScopedWineVersion probe_version("startup_probe.exe", told);
+    DWORD exit_code = 99;
+    const std::string printed =
+        RunAndRead("\"" + ThisFolder() + "startup_probe.exe\" modest", &exit_code);
+    EXPECT_EQ(exit_code, 0u) << printed;
+    const std::string version = std::string(told) == "win8" ? "  6.2.9200\r\n" : "  10.0.";
+    EXPECT_NE(printed.find("\nWindows: " + ProductNameInRegistry() + " 64-bit" + version),
+              std::string::npos)
+        << told << "\n"
+        << printed;
+    EXPECT_NE(printed.find("\nIs64Bit: true\r\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("\nRegistry access: 0xF013F\r\n"), std::string::npos) << printed;
+  }
 }
 
 TEST(StartupStep, CommandLineArgumentsOutOfRangeAreEmpty) {

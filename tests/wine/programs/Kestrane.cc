@@ -4,6 +4,9 @@
 // without parameters, so its behaviour comes from "standin.cfg" beside it, and it appends
 // what happened to "standin.log" beside it:
 //   <ms since process start> TAB <ms since 1970> TAB <local time> TAB <event> TAB <detail>
+// The first event, "started", names its working folder and the program that started it:
+//   pid=<id> show_command=<n> cwd=<folder> parent=<file name of the parent's executable,
+//   or "?" when it has ended> command=<command line>
 //
 // standin.cfg, one "key=value" a line ('#' starts a comment):
 //   memfile=1             create the shared-memory object (0: never)
@@ -19,6 +22,7 @@
 //   lifetime_ms=300000    exit by itself after this long, so that no stand-in outlives a run
 //   exit_code=0
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -84,6 +88,30 @@ void Log(const std::string& event, const std::string& detail = std::string()) {
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(file);
+}
+
+// The executable file name of the process that started this one, from a snapshot of the
+// processes; "?" when that process has already ended.
+std::string ParentName() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return "?";
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  DWORD parent = 0;
+  std::string name = "?";
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  }
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); parent != 0 && more;
+       more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == parent) {
+      name = entry.szExeFile;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return name;
 }
 
 uint64_t Number(const std::string& text, uint64_t fallback) {
@@ -233,7 +261,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   GetCurrentDirectoryA(MAX_PATH, cwd);
   Log("started", "pid=" + std::to_string(GetCurrentProcessId()) +
                      " show_command=" + std::to_string(show_command) + " cwd=" + cwd +
-                     " command=" + GetCommandLineA());
+                     " parent=" + ParentName() + " command=" + GetCommandLineA());
   Config config = ReadConfig();
 
   HANDLE held = INVALID_HANDLE_VALUE;
