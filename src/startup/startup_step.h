@@ -1,5 +1,5 @@
-// The start-up step that runs before the update run: seeds the random generator, decides
-// RussianUI, identifies Windows (Is64Bit), creates the registry handle and keeps FirstArg.
+// The start-up step that runs before the update run: decides RussianUI, identifies Windows
+// (Is64Bit), creates the registry handle and keeps FirstArg.
 #pragma once
 
 namespace kestrane {

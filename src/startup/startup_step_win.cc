@@ -9,7 +9,6 @@
 
 #include "startup/errors.h"
 #include "startup/message_text_win.h"
-#include "startup/pseudo_random.h"
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
 #include "startup/system_texts_win.h"
@@ -22,17 +21,6 @@ namespace {
 // Owns the handle g_startupSettings.Registry points at; released at process end.
 std::unique_ptr<RegistryHandle> g_registryOwner;
 
-uint64_t ClockSeed() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  LARGE_INTEGER counter;
-  counter.QuadPart = 0;
-  QueryPerformanceCounter(&counter);
-  // The performance counter tells apart processes started within one tick of the system clock.
-  return ((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) ^
-         (static_cast<uint64_t>(counter.QuadPart) << 17);
-}
-
 // Returns the file name of this process's executable without its folder, or an empty text
 // when Windows cannot tell it.
 std::wstring ModuleFileName() {
@@ -44,7 +32,6 @@ std::wstring ModuleFileName() {
 }  // namespace
 
 void RunStartupStep() {
-  g_processRandom.Seed(ClockSeed());
   g_startupSettings.RussianUI = IsRussianLocale(GetUserDefaultLCID());
   // Only the bitness is kept; the name itself is not needed.
   WindowsDisplayName(false);
