@@ -101,6 +101,7 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
                                           self._env(), self.root / 'serve-tool',
                                           self.root / 'wintool-serve.log')
             self._apply_base_settings()
+            self._apply_default_windows_version()
             if not healthy:
                 self._mark_prefix_ready()
         except BaseException:
@@ -174,7 +175,7 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
     def reset(self):
         """Returns the prefix to its starting state between tests: ends stand-in hosts, deletes
         the uninstall registrations, the keys and paths handed to cleanup_key/cleanup_path and
-        restores the default Windows version."""
+        restores the default Windows version (win10)."""
         self._require_started()
         ops = [['kill-image', hex_text(HOST_EXE)]]
         keys = [(UNINSTALL_KEY, 64), (UNINSTALL_KEY_WOW, 64)] + self._cleanup_keys
@@ -191,5 +192,5 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
                 path.unlink(missing_ok=True)
         self._cleanup_keys = []
         self._cleanup_paths = []
-        if self._windows_version not in (None, DEFAULT_WINDOWS_VERSION):
+        if self._windows_version != DEFAULT_WINDOWS_VERSION:
             self.set_windows_version(DEFAULT_WINDOWS_VERSION)
