@@ -321,6 +321,11 @@ def test_windows_version_follows_the_setting(env):
         env.set_windows_version(version)
         code, out = env.run_console('cmd', ['/c', 'ver'])
         assert code == 0 and shown in out, f'{version}: {out!r}'
+        assert env.windows_version() == version
+    # Between tests the prefix goes back to what users run, Windows 10.
+    env.reset()
+    code, out = env.run_console('cmd', ['/c', 'ver'])
+    assert env.windows_version() == 'win10' and '10.0.18362' in out, out
 
 
 def test_console_programs_give_their_output_and_exit_code(env):
