@@ -46,7 +46,9 @@ Paths and system
       DEFAULT_WINDOWS_VERSION = 'win10', which start() also sets: what users run. A program
       whose manifest lists no supported systems, as the package's, is told 6.2.9200 there,
       as by win8 and win81; win7 tells it 6.1.7601. A test that needs another version sets
-      it and says why.)  env.windows_version() -> the version the prefix reports now.
+      it and says why. KESTRANE_WINDOWS=win7 makes another version the default of a whole
+      run, e.g. `KESTRANE_WINDOWS=win7 python3 tests/e2e/run.py`.)
+      env.windows_version() -> the version the prefix reports now.
 The stand-in host application (tests/wine/programs/Kestrane.cc)
   env.install_host(folder_win, registration='plain'|'wow'|'both'|None,
                    uninstall_string=None, config={...}, with_exe=True) -> Unix folder

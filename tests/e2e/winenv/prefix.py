@@ -25,7 +25,7 @@ VERSION_NAMES = {'win7': 'Windows 7 (6.1.7601)', 'win8': 'Windows 8 (6.2.9200)',
 
 class PrefixMixin:
     """Owns root, prefix, locales, _locale_state, _server (the wineserver process) and
-    _windows_version; needs display and wintool()."""
+    _windows_version; needs display, default_windows_version, wintool() and reg_get/reg_set."""
 
     def _kill_wineserver(self):
         """wineserver -k for this prefix only."""
@@ -170,4 +170,4 @@ class PrefixMixin:
         """Sets the default version unless the prefix already reports it (a reused prefix
         keeps it between runs, so that this costs one registry read)."""
         self._windows_version = self.windows_version()
-        self.set_windows_version(DEFAULT_WINDOWS_VERSION)
+        self.set_windows_version(self.default_windows_version)
