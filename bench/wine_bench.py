@@ -390,11 +390,13 @@ def main():
         t = time.monotonic()
         try:
             result = action()
-        except (BenchError, harness.HarnessError) as e:
+        except Exception as e:  # noqa: BLE001 - a smoke run counts any failure and goes on
             if not options.smoke:
-                raise SystemExit(f'wine_bench: {name}: {e}')
+                if isinstance(e, (BenchError, harness.HarnessError)):
+                    raise SystemExit(f'wine_bench: {name}: {e}')
+                raise
             failed.append(name)
-            print(f'FAIL {name}: {e}', flush=True)
+            print(f'FAIL {name}: {type(e).__name__}: {e}', flush=True)
             return None
         passed.append(name)
         if options.smoke:
