@@ -152,8 +152,8 @@ class PrefixMixin:
         if version == self._windows_version:
             return
         # winecfg keeps HKLM's CurrentVersion values (ProductName, CurrentBuild) in step with
-        # the version, and deletes HKCU's "Version"; that value, written after it, is what
-        # ntdll reads first and what the Wine notes name.
+        # the version; HKCU's "Version", written after it, is what ntdll reads first (before
+        # HKLM's values) and what the Wine notes name.
         code, _, _, _ = run_captured([WINE, 'winecfg', '/v', version], self._env(), 60,
                                      self.root)
         if code != 0:
@@ -162,8 +162,8 @@ class PrefixMixin:
         self._windows_version = version
 
     def windows_version(self):
-        """The version the prefix reports, as its HKCU setting names it ('win7' when none is
-        set: a new Wine 8 prefix's own default)."""
+        """The version the prefix reports, as its HKCU setting names it; without the setting,
+        'win7', what a new Wine 8 prefix reports (the harness sets it at start)."""
         return self.reg_get(VERSION_KEY, 'Version') or 'win7'
 
     def _apply_default_windows_version(self):
