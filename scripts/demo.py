@@ -10,7 +10,8 @@
    replaces the newer one, and "no" keeps the newer file;
 5. a table of what it did and where the pictures are (build/demo/).
 
-Builds nothing: `make demo` builds what it needs first. Exits non-zero when a step fails.
+The prefix reports Windows 10, the harness's default. Builds nothing: `make demo` builds what
+it needs first. Exits non-zero when a step fails.
 """
 
 import shutil
@@ -160,10 +161,11 @@ def interactive_run(env, language):
     expect([box_texts(b) for b in r.boxes] == expected, 'the boxes differ from the expected texts')
     pictures = keep_pictures(env, shots, f'interactive-{language}', 2)
     if language == 'en':
-        # The boxes are ANSI boxes: in an English locale (code page 1252) the pictures show
-        # the Russian caption's bytes as Latin letters, as the installer shows them today.
-        print('  (the pictures show the Russian caption in code page 1252, as the ANSI boxes '
-              'draw it in an English locale)')
+        # The boxes are wide (Unicode) boxes: code page 1252 has no Cyrillic, yet the Russian
+        # texts read right in the pictures.
+        print('  (the pictures show the Russian caption in Cyrillic, readable in this English '
+              'locale too: the first box asks in English, the second asks in Russian, with the '
+              'buttons "Да" and "Нет", under the English title)')
     expect(env.wait_host_event(folder, 'foreground', timeout=20) is not None,
            'the host was not started after the second yes')
     print('  the host application was started and brought to the front')
@@ -234,7 +236,10 @@ def choose_packages(env):
     else:
         print(f'  the x64 twins {harness.rel(PACKAGE)} and {GUARDED_PACKAGE.name} ({build.pe_kind}):'
               f' the shipped PE32 package cannot run here, {why}')
-    done.append(('packages', f'{build.pe_kind}: {harness.rel(PACKAGE)}', ''))
+    version = env.windows_version()
+    print(f'  the prefix reports {harness.VERSION_NAMES.get(version, version)}, as users\' '
+          f'systems do; a package without a supported-systems list is told 6.2.9200 there')
+    done.append(('packages', f'{build.pe_kind}: {harness.rel(PACKAGE)}, on {version}', ''))
     for needed in (PACKAGE, GUARDED_PACKAGE, PAYLOAD):
         if not needed.exists():
             raise DemoFailed(f'{needed} is missing; run make demo (it builds first)')

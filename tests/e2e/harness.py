@@ -42,7 +42,13 @@ Registry (key like r'HKLM\Software\...'; view 64 or 32; one helper round trip, ~
   env.reg_list(key, view=64) -> (subkeys, values) or None
 Paths and system
   env.win_path(unix) -> 'C:\...' or 'Z:\...'; env.unix_path(win) -> Path
-  env.set_windows_version('win7'|'win8'|'win81'|'win10')  (reset() restores win7)
+  env.set_windows_version('win7'|'win8'|'win81'|'win10')  (reset() restores the default,
+      DEFAULT_WINDOWS_VERSION = 'win10', which start() also sets: what users run. A program
+      whose manifest lists no supported systems, as the package's, is told 6.2.9200 there,
+      as by win8 and win81; win7 tells it 6.1.7601. A test that needs another version sets
+      it and says why. KESTRANE_WINDOWS=win7 makes another version the default of a whole
+      run, e.g. `KESTRANE_WINDOWS=win7 python3 tests/e2e/run.py`.)
+      env.windows_version() -> the version the prefix reports now.
 The stand-in host application (tests/wine/programs/Kestrane.cc)
   env.install_host(folder_win, registration='plain'|'wow'|'both'|None,
                    uninstall_string=None, config={...}, with_exe=True) -> Unix folder
@@ -62,7 +68,7 @@ The stand-in host application (tests/wine/programs/Kestrane.cc)
 State between tests
   env.reset(): ends every Kestrane.exe, deletes both Kestrane uninstall keys and whatever was
   handed to env.cleanup_key(key, view) / env.cleanup_path(path) (install_host does this
-  itself), and restores win7.
+  itself), and restores the default Windows version (win10).
 Pictures
   env.bmp_to_png(bmp, png=None), env.screenshot(png) (the whole Xvfb screen).
 
@@ -90,7 +96,7 @@ from winenv.env import WineEnv  # noqa: F401
 from winenv.host import (HOST_EXE, HOST_MEMFILE, HOST_WINDOW_CLASS, UNINSTALL_KEY,  # noqa: F401
                          UNINSTALL_KEY_WOW)
 from winenv.prefix import (DEFAULT_WINDOWS_VERSION, DLL_OVERRIDES, PREFIX_LAYOUT,  # noqa: F401
-                           WINDOWS_VERSIONS)
+                           VERSION_NAMES, WINDOWS_VERSIONS)
 from winenv.registry import REG_TYPE_NAMES, REG_TYPES  # noqa: F401
 from winenv.runs import (ANSWERS, LOCALE_CODEPAGES, Box, ConsoleResult, Result,  # noqa: F401
                          locale_codepage)

@@ -5,7 +5,8 @@ message-box round trips, Windows version switches and screenshots.
     measure.py [--cold] [-n N]
 
 --cold also creates a throw-away prefix under build/wine-measure to time a first run.
-Figures are medians over N repetitions (default 5); the machine's load shows in them.
+Figures are medians over N repetitions (default 5); the machine's load shows in them. The
+prefix reports the harness's default Windows (win10), as in the tests.
 """
 
 import argparse
@@ -64,6 +65,7 @@ def main():
     env = harness.WineEnv()
     env.start()
     print(f'{"warm start (prefix reused)":<52} {time.monotonic() - t:8.3f} s')
+    print(f'prefix reports {harness.VERSION_NAMES[env.windows_version()]}')
     try:
         program = env.program('wintool')
         env.run_console(program, ['sleep', '0'])  # warms the file cache
@@ -117,8 +119,8 @@ def main():
         show('reset between tests', median_of(n, env.reset))
 
         def switch():
-            env.set_windows_version('win8')
             env.set_windows_version('win7')
+            env.set_windows_version(harness.DEFAULT_WINDOWS_VERSION)
         med, lo, hi = median_of(max(1, n // 2), switch)
         show('set_windows_version (one switch)', (med / 2, lo / 2, hi / 2))
         shot = env.tmp / 'measure-screen.png'

@@ -8,8 +8,8 @@ against the build under test.
 --arch auto (the default) puts the shipped PE32 package (build/win32) under test where this
 machine runs 32-bit Windows programs, with the x64 twin's smoke tests beside it; where it
 cannot, the x64 twin takes the whole suite and the PE32 runs are counted as skipped, with the
-reason. Prints "ok <arch> <name>" or "FAIL <arch> <name>: <why>" per test, names the package
-and its PE kind for each group, and ends with "wine: N passed, N failed, N skipped"; the exit
+reason. Prints "ok <arch> <name>" or "FAIL <arch> <name>: <why>" per test, names the package,
+its PE kind and the Windows version the prefix reports (win10 by default) for each group, and ends with "wine: N passed, N failed, N skipped"; the exit
 status is 1 when anything failed.
 """
 
@@ -126,10 +126,17 @@ def describe(target):
             f'{target.process})')
 
 
+def windows_of(env):
+    """The Windows the prefix reports now, for a group's log line: 'win10: Windows 10 ...'."""
+    version = env.windows_version()
+    return f'{version}: {harness.VERSION_NAMES.get(version, "unknown")}'
+
+
 def run_gtest(env, target, counts, verbose):
     """Runs the target's windows_tests.exe. A crash or hang counts as a failure."""
     exe = target.build / 'windows_tests.exe'
-    print(f'== windows_tests: {harness.rel(exe)} ({pe_kind(exe)}, {target.process})')
+    print(f'== windows_tests: {harness.rel(exe)} ({pe_kind(exe)}, {target.process}); prefix '
+          f'reports {windows_of(env)}')
     if not exe.exists():
         print(f'FAIL windows_tests.exe: {exe} is not built')
         counts.add(failed=1)
@@ -169,7 +176,9 @@ def skip_gtest(env, target, why, counts):
 
 
 def run_tests(env, target, tests, counts, verbose):
-    print(f'== end-to-end tests ({target.arch}): {describe(target)}: {len(tests)} tests')
+    env.reset()
+    print(f'== end-to-end tests ({target.arch}): {describe(target)}: {len(tests)} tests; prefix '
+          f'reports {windows_of(env)} unless a test sets another')
     for name, fn in tests:
         t = time.monotonic()
         try:

@@ -316,11 +316,19 @@ def test_windows_paths_and_unix_paths_convert_both_ways(env):
 
 def test_windows_version_follows_the_setting(env):
     # cmd.exe declares Windows 10 support in its manifest, so it sees 10.0 there.
-    rows = [('win8', '6.2.9200'), ('win10', '10.0.18362'), ('win7', '6.1.7601')]
+    rows = [('win8', '6.2.9200'), ('win10', '10.0.18362'), ('win7', '6.1.7601'),
+            ('win81', '6.3.9600')]
     for version, shown in rows:
         env.set_windows_version(version)
         code, out = env.run_console('cmd', ['/c', 'ver'])
         assert code == 0 and shown in out, f'{version}: {out!r}'
+        assert env.windows_version() == version
+    # Between tests the prefix goes back to its default: what users run, Windows 10, unless
+    # KESTRANE_WINDOWS names another for the whole run.
+    env.reset()
+    code, out = env.run_console('cmd', ['/c', 'ver'])
+    default = env.default_windows_version
+    assert env.windows_version() == default and dict(rows)[default] in out, (default, out)
 
 
 def test_console_programs_give_their_output_and_exit_code(env):

@@ -14,7 +14,7 @@ from .common import BUILD, WIN64, WINE, HarnessError, hex_text
 from .display import DisplayMixin
 from .host import HOST_EXE, UNINSTALL_KEY, UNINSTALL_KEY_WOW, HostMixin
 from .paths import PathsMixin
-from .prefix import DEFAULT_WINDOWS_VERSION, PrefixMixin
+from .prefix import DEFAULT_WINDOWS_VERSION, WINDOWS_VERSIONS, PrefixMixin
 from .processes import HelperServer, terminate
 from .registry import RegistryMixin
 from .runs import RunsMixin
@@ -27,7 +27,9 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
     """A private Wine prefix, display and wineserver for one test run.
 
     Environment overrides: KESTRANE_DISPLAY (use this X display, e.g. ":12"; started when it
-    is not running), KESTRANE_WINE_DIR (folder holding the prefix; default build/wine).
+    is not running), KESTRANE_WINE_DIR (folder holding the prefix; default build/wine),
+    KESTRANE_WINDOWS (the Windows the prefix reports between tests instead of win10, e.g. win7,
+    to run a suite on another version).
     """
 
     def __init__(self, root=None, display=None, verbose=False):
@@ -49,6 +51,11 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
         self._keepalive = None
         self._lock = None
         self._windows_version = None
+        self.default_windows_version = (os.environ.get('KESTRANE_WINDOWS') or
+                                        DEFAULT_WINDOWS_VERSION)
+        if self.default_windows_version not in WINDOWS_VERSIONS:
+            raise HarnessError(f'KESTRANE_WINDOWS={self.default_windows_version!r}: not one of '
+                               f'{", ".join(WINDOWS_VERSIONS)}')
         self._cleanup_keys = []
         self._cleanup_paths = []
         self._drives = None
@@ -101,6 +108,7 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
                                           self._env(), self.root / 'serve-tool',
                                           self.root / 'wintool-serve.log')
             self._apply_base_settings()
+            self._apply_default_windows_version()
             if not healthy:
                 self._mark_prefix_ready()
         except BaseException:
@@ -174,7 +182,7 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
     def reset(self):
         """Returns the prefix to its starting state between tests: ends stand-in hosts, deletes
         the uninstall registrations, the keys and paths handed to cleanup_key/cleanup_path and
-        restores the default Windows version."""
+        restores the default Windows version (win10, or KESTRANE_WINDOWS)."""
         self._require_started()
         ops = [['kill-image', hex_text(HOST_EXE)]]
         keys = [(UNINSTALL_KEY, 64), (UNINSTALL_KEY_WOW, 64)] + self._cleanup_keys
@@ -191,5 +199,5 @@ class WineEnv(DisplayMixin, PrefixMixin, PathsMixin, WintoolMixin, RegistryMixin
                 path.unlink(missing_ok=True)
         self._cleanup_keys = []
         self._cleanup_paths = []
-        if self._windows_version not in (None, DEFAULT_WINDOWS_VERSION):
-            self.set_windows_version(DEFAULT_WINDOWS_VERSION)
+        if self._windows_version != self.default_windows_version:
+            self.set_windows_version(self.default_windows_version)

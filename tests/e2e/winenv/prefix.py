@@ -13,13 +13,19 @@ from .processes import run_captured, terminate
 DLL_OVERRIDES = 'mscoree,mshtml=;winemenubuilder.exe=d'
 # Bumped whenever the one-time preparation of a new prefix changes, so old prefixes are redone.
 PREFIX_LAYOUT = '1'
-DEFAULT_WINDOWS_VERSION = 'win7'
+# What users run: Windows 10, which tells a program whose manifest lists no supported systems
+# 6.2.9200 (as Windows 8 to 11 do). A new Wine 8 prefix reports Windows 7 until told otherwise.
+DEFAULT_WINDOWS_VERSION = 'win10'
 WINDOWS_VERSIONS = ('win7', 'win8', 'win81', 'win10')
+# The setting ntdll reads first for every program (after a program's own AppDefaults key).
+VERSION_KEY = r'HKCU\Software\Wine'
+VERSION_NAMES = {'win7': 'Windows 7 (6.1.7601)', 'win8': 'Windows 8 (6.2.9200)',
+                 'win81': 'Windows 8.1 (6.3.9600)', 'win10': 'Windows 10 (10.0.18362)'}
 
 
 class PrefixMixin:
     """Owns root, prefix, locales, _locale_state, _server (the wineserver process) and
-    _windows_version; needs display and wintool()."""
+    _windows_version; needs display, default_windows_version, wintool() and reg_get/reg_set."""
 
     def _kill_wineserver(self):
         """wineserver -k for this prefix only."""
@@ -138,13 +144,30 @@ class PrefixMixin:
         return state
 
     def set_windows_version(self, version):
-        """Makes the prefix report win7 (6.1.7601), win8 (6.2.9200), win81 or win10."""
+        """Makes the prefix report win7 (6.1.7601), win8 (6.2.9200), win81 or win10; a program
+        without a supported-systems manifest is told 6.2.9200 by win8, win81 and win10.
+        Raises HarnessError for an unknown version or when the setting cannot be written."""
         if version not in WINDOWS_VERSIONS:
             raise HarnessError(f'unknown Windows version {version!r}')
         if version == self._windows_version:
             return
+        # winecfg keeps HKLM's CurrentVersion values (ProductName, CurrentBuild) in step with
+        # the version; HKCU's "Version", written after it, is what ntdll reads first (before
+        # HKLM's values) and what the Wine notes name.
         code, _, _, _ = run_captured([WINE, 'winecfg', '/v', version], self._env(), 60,
                                      self.root)
         if code != 0:
             raise HarnessError(f'winecfg /v {version} failed ({code})')
+        self.reg_set(VERSION_KEY, 'Version', 'REG_SZ', version)
         self._windows_version = version
+
+    def windows_version(self):
+        """The version the prefix reports, as its HKCU setting names it; without the setting,
+        'win7', what a new Wine 8 prefix reports (the harness sets it at start)."""
+        return self.reg_get(VERSION_KEY, 'Version') or 'win7'
+
+    def _apply_default_windows_version(self):
+        """Sets the default version unless the prefix already reports it (a reused prefix
+        keeps it between runs, so that this costs one registry read)."""
+        self._windows_version = self.windows_version()
+        self.set_windows_version(self.default_windows_version)
