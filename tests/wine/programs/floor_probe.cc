@@ -7,6 +7,7 @@
 // floor that differs), add one row to kLibraryCalls; a library outside KESTRANE_WIN_LIBS also
 // needs its import library on this program's line in CMakeLists.txt (ole32, oleaut32 ...).
 #include <windows.h>
+#include <oleauto.h>
 #include <shlobj.h>
 
 namespace {
@@ -35,6 +36,20 @@ const LibraryCall kLibraryCalls[] = {
      [] {
        IsUserAnAdmin();
        return true;
+     }},
+    // Loading ole32 and oleaut32 is the cost; neither call starts COM.
+    {"ole32",
+     [] {
+       void* block = CoTaskMemAlloc(16);
+       CoTaskMemFree(block);
+       return block != nullptr;
+     }},
+    {"oleaut32",
+     [] {
+       BSTR text = SysAllocString(L"floor");
+       const bool made = text != nullptr;
+       SysFreeString(text);
+       return made;
      }},
 };
 
