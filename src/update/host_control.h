@@ -17,11 +17,11 @@ bool IsHostRunning();
 void AskHostToQuit();
 
 // Makes install_dir the current folder and opens install_dir + executable_name through the
-// shell.
-void StartHost(const std::string& install_dir, const std::string& executable_name);
+// shell, both through the wide functions so that a folder named in any script is found.
+void StartHost(const std::u16string& install_dir, const std::u16string& executable_name);
 
 // StartHost, then waits up to 8 x 512 ms for the host and 11 x 1024 ms for its window, and
 // shows that window and brings it to the front. Gives up silently.
-void StartHostAndRaise(const std::string& install_dir, const std::string& executable_name);
+void StartHostAndRaise(const std::u16string& install_dir, const std::u16string& executable_name);
 
 }  // namespace kestrane

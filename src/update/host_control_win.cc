@@ -41,15 +41,17 @@ void AskHostToQuit() {
   PostMessageA(window, WM_QUIT, 0, 0);
 }
 
-void StartHost(const std::string& folder, const std::string& executable_name) {
+void StartHost(const std::u16string& folder, const std::u16string& executable_name) {
   // The host may look for its files relative to the current folder; the full path below
   // starts it even when the folder cannot be made current.
-  SetCurrentDirectoryA(folder.c_str());
-  const std::string executable = folder + executable_name;
-  ShellExecuteA(nullptr, "open", executable.c_str(), "", "", SW_SHOWNORMAL);
+  const std::wstring wide_folder(folder.begin(), folder.end());
+  SetCurrentDirectoryW(wide_folder.c_str());
+  const std::wstring executable =
+      wide_folder + std::wstring(executable_name.begin(), executable_name.end());
+  ShellExecuteW(nullptr, L"open", executable.c_str(), L"", L"", SW_SHOWNORMAL);
 }
 
-void StartHostAndRaise(const std::string& install_dir, const std::string& executable_name) {
+void StartHostAndRaise(const std::u16string& install_dir, const std::u16string& executable_name) {
   StartHost(install_dir, executable_name);
   const auto sleep = [](uint32_t ms) { Sleep(ms); };
   if (PollAfterSleeps(kHostStartPolls, sleep, [] { return IsHostRunning(); }) == 0) return;
