@@ -103,7 +103,7 @@ DWORD RenameIntoFolder(HANDLE file, HANDLE folder, const std::u16string& name, b
 
 DWORD MarkForDeletion(HANDLE file) {
   FILE_DISPOSITION_INFORMATION disposition = {};
-  disposition.DeleteFile = TRUE;
+  disposition.DoDeleteFile = TRUE;
   return SetInformation(file, &disposition, sizeof disposition, FileDispositionInformation);
 }
 
@@ -129,10 +129,11 @@ DWORD ListFolder(HANDLE folder, size_t max_entries, std::vector<FolderEntry>* en
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
     const size_t filled = status_block.Information;
     size_t offset = 0;
-    // Every record is checked against what the call filled before it is read.
-    while (offset + sizeof(FILE_DIRECTORY_INFORMATION) <= filled && filled <= buffer_bytes) {
+    // Every record is checked against what the call filled before it is read; a record is
+    // its fixed part and its name, which may be shorter than the structure's own size.
+    const size_t name_at = offsetof(FILE_DIRECTORY_INFORMATION, FileName);
+    while (offset + name_at <= filled && filled <= buffer_bytes) {
       const auto* entry = reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(bytes + offset);
-      const size_t name_at = offsetof(FILE_DIRECTORY_INFORMATION, FileName);
       if (offset + name_at + entry->FileNameLength > filled) break;
       if (read++ >= max_entries) return ERROR_SUCCESS;
       FolderEntry found;

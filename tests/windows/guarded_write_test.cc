@@ -315,8 +315,8 @@ std::vector<KindCase> OlderCases() {
 void ExpectOlderQuestion(const std::vector<AnsweredBox>& boxes, const std::string& target,
                          const KindCase& c) {
   ASSERT_EQ(boxes.size(), 1u) << c.name;
-  const OlderQuestion expected =
-      BuiltInOlderQuestion(g_startupSettings.RussianUI, target, c.existing_version, c.new_version);
+  const OlderQuestion expected = BuiltInOlderQuestion(
+      g_startupSettings.RussianUI, WideFromAnsi(target), c.existing_version, c.new_version);
   EXPECT_EQ(boxes[0].caption, WideText(expected.caption)) << c.name;
   EXPECT_EQ(boxes[0].text, WideText(expected.text)) << c.name;
   EXPECT_TRUE(boxes[0].yes_no) << c.name;
@@ -383,7 +383,8 @@ TEST_F(GuardedWrite, LanguageFileWhoseNewCopyHasNoVersionIsReportedByItsTemporar
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text,
             L"Can't handle the language support file " + FromAnsi(folder_ + "~russian.lng"));
-  EXPECT_EQ(boxes[1].text, WideText(BuiltInOlderQuestion(false, target, "12", "0").text));
+  EXPECT_EQ(boxes[1].text,
+            WideText(BuiltInOlderQuestion(false, WideFromAnsi(target), "12", "0").text));
   EXPECT_EQ(Contents(target), Lng(12, "old"));
   EXPECT_FALSE(PathExists(folder_ + "~russian.lng"));
 }

@@ -11,6 +11,8 @@
 
 #include "environment/folder_size_win.h"
 #include "payload/safe_write_win.h"
+#include "startup/startup_settings.h"
+#include "support/box_answerer.h"
 #include "support/held_target.h"
 #include "support/test_files.h"
 
@@ -195,9 +197,19 @@ TEST_F(HeldFolderTest, TheReplaceWaitsForAHeldTarget) {
 
 TEST_F(HeldFolderTest, AFolderThatCannotBeHeldIsAFailedWriteThatCreatesNothing) {
   const std::u16string missing = folder_ + u"Папка\\kvx.cok";
+  g_startupSettings.RussianUI = false;
   for (bool guarded : {false, true}) {
-    EXPECT_FALSE(ExtractPayloadTo("kvx", "cok", missing, guarded)) << guarded;
+    std::vector<AnsweredBox> boxes;
+    {
+      BoxAnswerer answerer;
+      EXPECT_FALSE(ExtractPayloadTo("kvx", "cok", missing, guarded)) << guarded;
+      boxes = answerer.Boxes();
+    }
     EXPECT_FALSE(Exists(W(folder_ + u"Папка"))) << guarded;
+    if (!BoxesCanBeRead()) continue;
+    ASSERT_EQ(boxes.size(), 1u) << guarded;
+    // The box names the path in every character, the Cyrillic folder included.
+    EXPECT_EQ(boxes[0].text, L"Can't install file " + W(missing)) << guarded;
   }
 }
 
