@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every file exists and is readable: no lookup may report.
   Check(g_reportCapture.messages.empty());
 
-  ReadLngVersion(open_path);
+  ReadLngVersion(Utf16FromUtf8(open_path));
   Check(g_reportCapture.messages.size() <= 1);
   return 0;
 }
