@@ -11,6 +11,7 @@
 
 #include "environment/folder_size_win.h"
 #include "payload/safe_write_win.h"
+#include "startup/messages.h"
 #include "startup/startup_settings.h"
 #include "support/box_answerer.h"
 #include "support/held_target.h"
@@ -198,6 +199,7 @@ TEST_F(HeldFolderTest, TheReplaceWaitsForAHeldTarget) {
 TEST_F(HeldFolderTest, AFolderThatCannotBeHeldIsAFailedWriteThatCreatesNothing) {
   const std::u16string missing = folder_ + u"Папка\\kvx.cok";
   g_startupSettings.RussianUI = false;
+  SetErrorTitles({"Проверка", "Held folder test"});
   for (bool guarded : {false, true}) {
     std::vector<AnsweredBox> boxes;
     {
