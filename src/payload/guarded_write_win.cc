@@ -9,6 +9,7 @@
 #include "payload/older_version.h"
 #include "payload/safe_write_win.h"
 #include "payload/version_probes.h"
+#include "payload/version_probes_win.h"
 #include "progress/progress_window_win.h"
 #include "startup/scoped_handle_win.h"
 
@@ -38,7 +39,7 @@ class TemporaryCopy {
   TemporaryCopy(const TemporaryCopy&) = delete;
   TemporaryCopy& operator=(const TemporaryCopy&) = delete;
   bool written() const { return !name_.empty(); }
-  std::u16string path() const { return folder_.path() + name_; }
+  const std::u16string& name() const { return name_; }
   // Moves the copy over target_name; on success there is nothing left to remove.
   bool MoveOver(const std::u16string& target_name) {
     ScopedHandle file;
@@ -93,23 +94,26 @@ NewFileOutcome WriteNewFile(const void* bytes, size_t size, HANDLE folder,
   return file.Close() ? NewFileOutcome::kWritten : NewFileOutcome::kFailed;
 }
 
-FileVersion ReadVersion(VersionKind kind, const std::u16string& path) {
+// Reads the version of name inside the held folder: the data files relative to its handle;
+// executables and language files by the full path, which the version functions and the
+// language reader need, built from the held folder's path (nobody can rename it while held).
+FileVersion ReadVersion(VersionKind kind, const HeldFolder& folder, const std::u16string& name) {
   FileVersion version;
   switch (kind) {
     case VersionKind::kExecutable:
-      version.text = ReadFileVersionText(path);
+      version.text = ReadFileVersionText(folder.path() + name);
       break;
     case VersionKind::kPak:
-      version.number = ReadPakVersion(path);
+      version.number = ReadPakVersionIn(folder.get(), name);
       break;
     case VersionKind::k3bs:
-      version.number = Read3bsVersion(path);
+      version.number = Read3bsVersionIn(folder.get(), name);
       break;
     case VersionKind::kCok:
-      version.number = ReadCokVersion(path);
+      version.number = ReadCokVersionIn(folder.get(), name);
       break;
     case VersionKind::kLng:
-      version.number = ReadLngVersion(path);
+      version.number = ReadLngVersion(folder.path() + name);
       break;
     case VersionKind::kNone:
       break;
@@ -133,8 +137,8 @@ WriteOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
   TemporaryCopy copy(bytes, size, folder, MakeTempName(target_name));
   if (!copy.written()) return WriteOutcome::kFailed;
   // Both versions come from disk, the new one from the copy just written.
-  const FileVersion new_version = ReadVersion(kind, copy.path());
-  const FileVersion existing = ReadVersion(kind, target);
+  const FileVersion new_version = ReadVersion(kind, folder, copy.name());
+  const FileVersion existing = ReadVersion(kind, folder, target_name);
   const bool older = IsOlderFile(kind, new_version, existing);
   if (older) {
     // The question must not sit behind the topmost progress window.

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "payload/version_probes.h"
+#include "payload/version_probes_win.h"
+#include "startup/folder_handle_win.h"
 #include "startup/scoped_handle_win.h"
 #include "startup/system_library_win.h"
 
@@ -20,9 +22,7 @@ std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin()
 // Reads the little-endian unsigned number of width bytes (1 or 2) at offset. The file is
 // opened without sharing, so a file that another handle holds open gives 0, and only the
 // bytes of the number are read: the file may be many megabytes long.
-int32_t ReadNumberAt(const std::u16string& path, LONG offset, DWORD width) {
-  ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+int32_t ReadNumberFrom(const ScopedHandle& file, LONG offset, DWORD width) {
   if (!file.valid()) return 0;
   if (SetFilePointer(file.get(), offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     return 0;
@@ -31,6 +31,22 @@ int32_t ReadNumberAt(const std::u16string& path, LONG offset, DWORD width) {
   DWORD read = 0;
   if (!ReadFile(file.get(), bytes, width, &read, nullptr) || read != width) return 0;
   return static_cast<int32_t>(bytes[0] | (bytes[1] << 8));
+}
+
+int32_t ReadNumberAt(const std::u16string& path, LONG offset, DWORD width) {
+  const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  return ReadNumberFrom(file, offset, width);
+}
+
+int32_t ReadNumberIn(HANDLE folder, const std::u16string& name, LONG offset, DWORD width) {
+  NativeOpen how;
+  how.access = GENERIC_READ;
+  how.disposition = kNativeOpenExisting;
+  how.options = FILE_NON_DIRECTORY_FILE;
+  ScopedHandle file;
+  if (OpenInFolder(folder, name, how, &file) != ERROR_SUCCESS) return 0;
+  return ReadNumberFrom(file, offset, width);
 }
 
 using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
@@ -52,6 +68,18 @@ int32_t ReadPakVersion(const std::u16string& path) { return ReadNumberAt(path, 6
 int32_t ReadCokVersion(const std::u16string& path) { return ReadNumberAt(path, 5, 2); }
 
 int32_t Read3bsVersion(const std::u16string& path) { return ReadNumberAt(path, 6, 1); }
+
+int32_t ReadPakVersionIn(HANDLE folder, const std::u16string& name) {
+  return ReadNumberIn(folder, name, 6, 2);
+}
+
+int32_t ReadCokVersionIn(HANDLE folder, const std::u16string& name) {
+  return ReadNumberIn(folder, name, 5, 2);
+}
+
+int32_t Read3bsVersionIn(HANDLE folder, const std::u16string& name) {
+  return ReadNumberIn(folder, name, 6, 1);
+}
 
 std::string ReadFileVersionText(const std::u16string& path) {
   const std::wstring file = Wide(path);

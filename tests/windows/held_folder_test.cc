@@ -11,6 +11,7 @@
 
 #include "environment/folder_size_win.h"
 #include "payload/safe_write_win.h"
+#include "payload/version_probes_win.h"
 #include "startup/messages.h"
 #include "startup/startup_settings.h"
 #include "support/box_answerer.h"
@@ -240,6 +241,35 @@ TEST_F(HeldFolderTest, TheWalkCountsNamesInEveryScript) {
   const HeldFolder held(folder_);
   ASSERT_TRUE(held.held());
   EXPECT_EQ(FolderSizeKiB(held.get()), 7);
+}
+
+TEST_F(HeldFolderTest, TheDataFileVersionsAreReadInsideTheHeldFolder) {
+  const HeldFolder held(folder_);
+  ASSERT_TRUE(held.held());
+  const std::u16string data = u"Δεδομένα.cok";
+  const std::u16string missing = u"нет.cok";
+  const std::u16string folder = u"Папка.cok";
+  // Bytes 5 to 7: 0x6F 0x01 0x02, so "cok" (offset 5) reads 367, "pak" (offset 6) 513 and
+  // "3bs" (offset 6) 1.
+  const std::string bytes("kvx\0\0\x6F\x01\x02", 8);
+  HANDLE file = CreateFileW(W(folder_ + data).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  ASSERT_EQ(written, bytes.size());
+  EXPECT_EQ(ReadCokVersionIn(held.get(), data), 367);
+  EXPECT_EQ(ReadPakVersionIn(held.get(), data), 513);
+  EXPECT_EQ(Read3bsVersionIn(held.get(), data), 1);
+  EXPECT_EQ(ReadCokVersionIn(held.get(), missing), 0) << "a missing file";
+  ASSERT_TRUE(CreateDirectoryW(W(folder_ + folder).c_str(), nullptr));
+  EXPECT_EQ(ReadCokVersionIn(held.get(), folder), 0) << "a folder";
+  HANDLE holder = CreateFileW(W(folder_ + data).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadCokVersionIn(held.get(), data), 0) << "held by another handle";
+  CloseHandle(holder);
 }
 
 }  // namespace
