@@ -6,6 +6,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <string>
 
 #include "payload/extract_payload.h"
 
@@ -25,7 +26,16 @@ int main(int argc, char** argv) {
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
-  const bool written = kestrane::ExtractPayload("kvx", "cok", argv[1], false);
+  // The target's folder is held for the write, as the update run holds the install folder.
+  const std::string target = argv[1];
+  const size_t slash = target.find_last_of('\\');
+  const std::wstring folder_path(target.begin(),
+                                 target.begin() + (slash == std::string::npos ? 0 : slash + 1));
+  const std::wstring name(target.begin() + (slash == std::string::npos ? 0 : slash + 1),
+                          target.end());
+  const kestrane::HeldFolder folder(std::u16string(folder_path.begin(), folder_path.end()));
+  const bool written = kestrane::ExtractPayload("kvx", "cok", folder,
+                                                std::u16string(name.begin(), name.end()), false);
   QueryPerformanceCounter(&end);
 
   PROCESS_MEMORY_COUNTERS memory = {};

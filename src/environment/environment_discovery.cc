@@ -4,6 +4,7 @@
 
 #include "environment/registry_paths.h"
 #include "environment/uninstall_path.h"
+#include "startup/message_text.h"
 #include "startup/messages.h"
 #include "startup/startup_settings.h"
 
@@ -21,8 +22,8 @@ void ReadFolderValue(EnvironmentReads& reads, RegistryRoot root, const std::stri
 // Reads the uninstall command under key when it has one: InstallDir becomes its folder and
 // RegistrationKey the key. Returns whether the registration was found there.
 bool ReadRegistration(EnvironmentReads& reads, const std::string& key, InstallEnvironment& env) {
-  const std::optional<std::string> command =
-      reads.ReadText(RegistryRoot::kLocalMachine, key, "UninstallString");
+  const std::optional<std::u16string> command =
+      reads.ReadWideText(RegistryRoot::kLocalMachine, key, "UninstallString");
   if (!command) return false;
   env.InstallDir = UninstallFolder(*command);
   env.RegistrationKey = key;
@@ -41,7 +42,10 @@ bool ResolveEnvironment(EnvironmentReads& reads, const std::string& program,
   env.SystemDir = AddBackslash(reads.SystemFolder());
   env.WindowsDir = AddBackslash(reads.WindowsFolder());
   env.ProgramFilesDir.clear();
-  ReadFolderValue(reads, machine, kCurrentVersionKey, "ProgramFilesDir", env.ProgramFilesDir);
+  if (const std::optional<std::u16string> value =
+          reads.ReadWideText(machine, kCurrentVersionKey, "ProgramFilesDir")) {
+    env.ProgramFilesDir = AddBackslash(*value);
+  }
   env.IsAdmin = reads.IsAdmin();
   env.TempDir = AddBackslash(reads.TempVariable());
   env.CommonDesktop.clear();
@@ -63,7 +67,8 @@ bool ResolveEnvironment(EnvironmentReads& reads, const std::string& program,
   if (env.ProgramsRoot.size() < 2) env.ProgramsRoot = env.UserPrograms;
 
   // Where the host goes when it registered nowhere: the Program Files folder.
-  env.InstallDir = env.ProgramFilesDir + program;
+  // The program name is the package's own text (code page 1251).
+  env.InstallDir = env.ProgramFilesDir + DecodeCp1251(program);
   env.RegistrationKey.clear();
   // A 32-bit host installer on 64-bit Windows registers in the WOW6432Node mirror.
   if (!ReadRegistration(reads, env.UninstallKey + program, env)) {

@@ -26,6 +26,10 @@ class EnvironmentReads {
   // value is missing. Throws RegistryError when the value is there but not a text.
   virtual std::optional<std::string> ReadText(RegistryRoot root, const std::string& key,
                                               const std::string& name) = 0;
+  // The same through the registry's wide functions: every character of the text, whatever
+  // the ANSI code page holds. For the values that make up the install folder.
+  virtual std::optional<std::u16string> ReadWideText(RegistryRoot root, const std::string& key,
+                                                     const std::string& name) = 0;
   virtual bool IsAdmin() = 0;
   // The "Temp" environment variable; empty when it is unset.
   virtual std::string TempVariable() = 0;

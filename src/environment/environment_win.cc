@@ -29,6 +29,14 @@ class SystemEnvironmentReads : public EnvironmentReads {
     return registry_.ReadString(name);
   }
 
+  std::optional<std::u16string> ReadWideText(RegistryRoot root, const std::string& key,
+                                             const std::string& name) override {
+    const KeyScope opened = registry_.Open(
+        root == RegistryRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key, false);
+    if (!registry_.ValueExists(name)) return std::nullopt;
+    return registry_.ReadWideString(name);
+  }
+
   bool IsAdmin() override { return IsUserAnAdmin() != FALSE; }
   std::string TempVariable() override { return EnvironmentVariable("Temp"); }
 

@@ -6,66 +6,68 @@
 #include <vector>
 
 #include "environment/folder_size.h"
-#include "startup/startup_settings.h"
+#include "startup/folder_handle_win.h"
 
 namespace kestrane {
 namespace {
 
-// Closes a find handle on every path.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return handle_; }
+// A folder lists at most this many entries and the walk visits at most this many folders,
+// so that no tree, however it was made, keeps the run going without end.
+constexpr size_t kMaxEntriesPerFolder = size_t{1} << 20;
+constexpr size_t kMaxFolders = size_t{1} << 20;
+// The native calls take names of at most this many characters.
+constexpr size_t kLongestRelativeName = 32767;
 
- private:
-  HANDLE handle_;
-};
+bool IsDotEntry(const std::u16string& name) { return name == u"." || name == u".."; }
 
-bool IsDotEntry(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Adds the files of one folder to the total and appends its subfolders to pending. A folder
-// that cannot be enumerated contributes nothing.
-void MeasureOneFolder(const std::string& folder, SizeTotal& total,
-                      std::vector<std::string>& pending) {
-  WIN32_FIND_DATAA entry;
-  FindHandle find(FindFirstFileA((folder + "*.*").c_str(), &entry));
-  if (find.get() == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!MatchesAttributeMask(entry.dwFileAttributes, kFolderWalkAttributeMask)) continue;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      total.Add(FileSizeFromHalves(entry.nFileSizeHigh, entry.nFileSizeLow));
-    } else if (!IsDotEntry(entry.cFileName) &&
-               (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+// Adds the files of one folder to the total and appends its subfolders, by their names
+// relative to the held folder, to pending. A folder that cannot be listed contributes what
+// it listed before the failure.
+void MeasureOneFolder(HANDLE listed, const std::u16string& relative, SizeTotal& total,
+                      std::vector<std::u16string>& pending) {
+  std::vector<FolderEntry> entries;
+  ListFolder(listed, kMaxEntriesPerFolder, &entries);
+  for (const FolderEntry& entry : entries) {
+    if (!MatchesAttributeMask(entry.attributes, kFolderWalkAttributeMask)) continue;
+    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      total.Add(entry.size);
+    } else if (!IsDotEntry(entry.name) && (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
       // A junction or directory link may lead back up the tree or into a tree measured
       // elsewhere; only real subfolders are visited, so each folder is counted once.
-      pending.push_back(folder + entry.cFileName + '\\');
+      std::u16string name = relative.empty() ? entry.name : relative + u'\\' + entry.name;
+      if (name.size() <= kLongestRelativeName) pending.push_back(std::move(name));
     }
-  } while (FindNextFileA(find.get(), &entry));
+  }
 }
 
 }  // namespace
 
-int32_t FolderSizeKiB(const std::string& folder) {
-  if (folder.empty()) return -1;
-  const DWORD attributes = GetFileAttributesA(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return -1;
-  }
-  // Breadth-first: folders are visited in the order they were found, without recursion.
+int32_t FolderSizeKiB(HANDLE folder) {
   SizeTotal total;
-  std::vector<std::string> pending{AddBackslash(folder)};
-  for (size_t next = 0; next < pending.size(); ++next) {
-    const std::string current = pending[next];
-    MeasureOneFolder(current, total, pending);
+  // Breadth-first: folders are visited in the order they were found, without recursion;
+  // each is opened relative to the held folder, never by a full path.
+  std::vector<std::u16string> pending;
+  MeasureOneFolder(folder, std::u16string(), total, pending);
+  for (size_t next = 0; next < pending.size() && next < kMaxFolders; ++next) {
+    NativeOpen how;
+    how.access = FILE_LIST_DIRECTORY;
+    how.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    how.disposition = kNativeOpenExisting;
+    // A subfolder made a link after it was listed is not followed.
+    how.options = FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT;
+    ScopedHandle subfolder;
+    if (OpenInFolder(folder, pending[next], how, &subfolder) != ERROR_SUCCESS) continue;
+    const std::u16string relative = pending[next];
+    MeasureOneFolder(subfolder.get(), relative, total, pending);
   }
   return total.KiB();
+}
+
+int32_t FolderSizeKiB(const std::u16string& folder) {
+  if (folder.empty()) return -1;
+  const HeldFolder held(folder);
+  if (!held.held()) return -1;
+  return FolderSizeKiB(held.get());
 }
 
 }  // namespace kestrane

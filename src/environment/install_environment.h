@@ -1,6 +1,7 @@
 // Where things are on this machine: system and shell folders, administrator rights and the
 // host application's install folder from its uninstall registration. Every folder field is
-// empty or ends with a backslash.
+// empty or ends with a backslash. The folders the update writes into are kept in UTF-16, as
+// Windows stores them, so that a name the ANSI code page lacks keeps every character.
 #pragma once
 
 #include <string>
@@ -10,7 +11,7 @@ namespace kestrane {
 struct InstallEnvironment {
   std::string SystemDir;
   std::string WindowsDir;
-  std::string ProgramFilesDir;
+  std::u16string ProgramFilesDir;
   bool IsAdmin = true;  // true until discovery asks
   std::string TempDir;
   std::string CommonDesktop;
@@ -19,7 +20,7 @@ struct InstallEnvironment {
   std::string UserDesktop;
   std::string UserStartup;
   std::string UninstallKey;  // Software\Microsoft\Windows\CurrentVersion\Uninstall\ (with "\")
-  std::string InstallDir;
+  std::u16string InstallDir;
   // Where the host's registration was found: the key below HKEY_LOCAL_MACHINE that holds its
   // "UninstallString", or empty when none was found.
   std::string RegistrationKey;

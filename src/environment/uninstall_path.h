@@ -1,4 +1,6 @@
-// Turning the host application's "UninstallString" into its install folder.
+// Turning the host application's "UninstallString" into its install folder, in UTF-16 units
+// as the registry's wide functions give it: only the ASCII quote, blank, tab and backslash are
+// examined, so a name in any script passes through whole.
 #pragma once
 
 #include <string>
@@ -16,10 +18,10 @@ namespace kestrane {
 // Any other value is cut as it stands: everything up to and including the last backslash
 // before its last character (the last character is never examined). So C:\X\u.exe gives
 // C:\X\ and C:\X\Y\ gives C:\X\ as well.
-std::string UninstallFolder(const std::string& uninstall_string);
+std::u16string UninstallFolder(const std::u16string& uninstall_string);
 
 // Returns text up to and including its last backslash before the last character, or an empty
 // text when there is none.
-std::string CutToFolder(const std::string& text);
+std::u16string CutToFolder(const std::u16string& text);
 
 }  // namespace kestrane

@@ -6,7 +6,10 @@
 namespace kestrane {
 
 void ReportLanguageFileError(const std::string& file_name) {
-  const MessageText name = MessageText::System(file_name);
+  ReportLanguageFileError(MessageText::System(file_name));
+}
+
+void ReportLanguageFileError(const MessageText& name) {
   ReportError("Can't handle the language support file " + name,
               "Не удаётся работать с файлом языковой поддержки " + name);
 }

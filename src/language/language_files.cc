@@ -11,7 +11,7 @@ LanguageSupport g_languageSupport;
 
 namespace {
 
-constexpr char kLanguageFolder[] = "language\\";
+constexpr char16_t kLanguageFolder[] = u"language\\";
 constexpr char kLineBreak[] = "\r\n";
 
 // What a lookup gives back to the lookups built on it. failed means the failure has already
@@ -56,8 +56,9 @@ Lookup LookUpFolderKey(const std::string& key) {
       g_startupSettings.RussianUI ? state.RussianLanguageIndex : state.EnglishLanguageIndex;
   Lookup lookup;
   bool read = HasEntry(index) &&
-              state.FolderLanguageFile.Open(g_installEnvironment.InstallDir + kLanguageFolder +
-                                            state.LanguageFiles[static_cast<size_t>(index)]) &&
+              state.FolderLanguageFile.Open(
+                  g_installEnvironment.InstallDir + kLanguageFolder +
+                  DecodeCp1251(state.LanguageFiles[static_cast<size_t>(index)])) &&
               ReadKeyValue(state.FolderLanguageFile, key, &lookup.text);
   if (!read) {
     // The flag keeps its value: no file was left open for a continuation to read.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "startup/message_text.h"
 #include "startup/text_lines.h"
 
 namespace kestrane {
@@ -48,6 +49,8 @@ extern LanguageSupport g_languageSupport;
 // Reports that a language file cannot be handled, naming file_name (the LanguageFiles entry,
 // or for the version reader the full path) in both languages.
 void ReportLanguageFileError(const std::string& file_name);
+// The same for a name already made a message piece (a full path in UTF-16, MessageText::Wide).
+void ReportLanguageFileError(const MessageText& file_name);
 
 // Returns the line after the first header for key in the folder file of the interface
 // language (RussianLanguageIndex when RussianUI, else EnglishLanguageIndex), exactly as

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "startup/folder_handle_win.h"
+
 namespace kestrane {
 
 // Writes the resource (name, type) of the running module to target. In plain mode the bytes
@@ -12,7 +14,11 @@ namespace kestrane {
 // a wait that runs out counts as a failed write. Every failure is reported ("Can't install
 // file " + target) and leaves the target's old bytes; returns true only when the new bytes
 // are in place.
+//
+// Every file is reached inside folder, the install folder the caller holds; a folder that is
+// not held counts as a failed write, and nothing is created. The report names the target by
+// its full path, folder.path() + target_name, in every character.
 bool ExtractPayload(const std::string& resource_name, const std::string& resource_type,
-                    const std::string& target, bool guarded);
+                    const HeldFolder& folder, const std::u16string& target_name, bool guarded);
 
 }  // namespace kestrane

@@ -47,26 +47,31 @@ class PayloadResource {
 // Returns how the write ended; kFailed also when the resource is missing or empty, in which
 // case nothing is written.
 WriteOutcome WritePayload(const std::string& resource_name, const std::string& resource_type,
-                          const std::string& target, bool guarded) {
+                          const HeldFolder& folder, const std::u16string& target_name,
+                          bool guarded) {
   PayloadResource payload(resource_name, resource_type);
   if (!payload.found()) return WriteOutcome::kFailed;
-  if (guarded) return WriteGuarded(payload.bytes(), payload.size(), resource_type, target);
-  return WriteFileReplacing(payload.bytes(), payload.size(), target) ? WriteOutcome::kWritten
-                                                                     : WriteOutcome::kFailed;
+  if (guarded) {
+    return WriteGuarded(payload.bytes(), payload.size(), resource_type, folder, target_name);
+  }
+  return WriteFileReplacing(payload.bytes(), payload.size(), folder.get(), target_name)
+             ? WriteOutcome::kWritten
+             : WriteOutcome::kFailed;
 }
 
 }  // namespace
 
 bool ExtractPayload(const std::string& resource_name, const std::string& resource_type,
-                    const std::string& target, bool guarded) {
+                    const HeldFolder& folder, const std::u16string& target_name, bool guarded) {
   WriteOutcome outcome = WriteOutcome::kFailed;
-  {
+  // A folder that could not be held is never written into.
+  if (folder.held()) {
     // Another run writing the same file meanwhile would collide at its temporary name. The
     // lock is let go before the report, so that no run waits on a box left open.
     InstallLock lock;
     if (lock.state() != InstallLock::State::kTimedOut) {
       try {
-        outcome = WritePayload(resource_name, resource_type, target, guarded);
+        outcome = WritePayload(resource_name, resource_type, folder, target_name, guarded);
       } catch (...) {
         // The one place where every failure of the write turns into the user's message.
         outcome = WriteOutcome::kFailed;
@@ -74,7 +79,7 @@ bool ExtractPayload(const std::string& resource_name, const std::string& resourc
     }
   }
   if (outcome == WriteOutcome::kFailed) {
-    const MessageText path = MessageText::System(target);
+    const MessageText path = MessageText::Wide(folder.path() + target_name);
     ReportError("Can't install file " + path, "Не удается установить файл " + path);
   }
   return outcome == WriteOutcome::kWritten;

@@ -9,9 +9,9 @@
 #include "payload/older_version.h"
 #include "payload/safe_write_win.h"
 #include "payload/version_probes.h"
+#include "payload/version_probes_win.h"
 #include "progress/progress_window_win.h"
 #include "startup/scoped_handle_win.h"
-#include "startup/system_texts_win.h"
 
 namespace kestrane {
 namespace {
@@ -23,63 +23,97 @@ enum class NewFileOutcome { kWritten, kAlreadyExists, kFailed };
 // wrote is ever removed: whatever stopped the write at that name is left alone.
 class TemporaryCopy {
  public:
-  // Writes the copy (WriteTemporaryFile); written() tells whether it is there.
-  TemporaryCopy(const void* bytes, size_t size, std::string path) {
-    if (WriteTemporaryFile(bytes, size, path)) path_ = std::move(path);
+  // Writes the copy (WriteTemporaryFile) and closes it, so that the version probes can open
+  // it; written() tells whether it is there.
+  TemporaryCopy(const void* bytes, size_t size, const HeldFolder& folder, std::u16string name)
+      : folder_(folder) {
+    ScopedHandle file;
+    if (!WriteTemporaryFile(bytes, size, folder.get(), name, &file)) return;
+    if (!file.Close()) {
+      ReopenAndRemove(name);
+      return;
+    }
+    name_ = std::move(name);
   }
   ~TemporaryCopy() { Remove(); }
   TemporaryCopy(const TemporaryCopy&) = delete;
   TemporaryCopy& operator=(const TemporaryCopy&) = delete;
-  bool written() const { return !path_.empty(); }
-  const std::string& path() const { return path_; }
-  // The file is the target now; nothing to remove.
-  void MovedIntoPlace() { path_.clear(); }
+  bool written() const { return !name_.empty(); }
+  const std::u16string& name() const { return name_; }
+  // Moves the copy over target_name; on success there is nothing left to remove.
+  bool MoveOver(const std::u16string& target_name) {
+    ScopedHandle file;
+    // Reopened only when it is still the plain file of ours this run wrote.
+    if (!ReopenTemporaryFile(folder_.get(), name_, &file)) return false;
+    if (!ReplaceFileWith(file.get(), folder_.get(), target_name)) {
+      RemoveThroughHandle(file);
+      name_.clear();
+      return false;
+    }
+    name_.clear();
+    return true;
+  }
   void Remove() {
     // A copy that cannot be removed is left behind: the target is intact either way, and the
     // next write to this name removes it first.
-    if (!path_.empty()) DeleteFileA(path_.c_str());
-    path_.clear();
+    if (!name_.empty()) ReopenAndRemove(name_);
+    name_.clear();
   }
 
  private:
-  std::string path_;
+  void ReopenAndRemove(const std::u16string& name) {
+    ScopedHandle file;
+    if (ReopenTemporaryFile(folder_.get(), name, &file)) RemoveThroughHandle(file);
+  }
+  const HeldFolder& folder_;
+  std::u16string name_;
 };
 
 // Writes bytes to a target that does not exist, straight under its own name: there is no
 // old file to protect, so no temporary copy. A file that appeared meanwhile is never opened
-// (kAlreadyExists); a failed write removes the partial file this call created.
-NewFileOutcome WriteNewFile(const void* bytes, size_t size, const std::string& target) {
-  ScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    const DWORD error = GetLastError();
+// (kAlreadyExists); a failed write removes the partial file this call created, through its
+// own handle.
+NewFileOutcome WriteNewFile(const void* bytes, size_t size, HANDLE folder,
+                            const std::u16string& target_name) {
+  NativeOpen how;
+  how.access = GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES;
+  how.disposition = kNativeCreateNew;
+  how.options = FILE_NON_DIRECTORY_FILE;
+  ScopedHandle file;
+  const DWORD error = OpenInFolder(folder, target_name, how, &file);
+  if (error != ERROR_SUCCESS) {
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
                ? NewFileOutcome::kAlreadyExists
                : NewFileOutcome::kFailed;
   }
   const bool written = WriteAllBytes(file.get(), bytes, size) && FlushFileBuffers(file.get());
-  if (file.Close() && written) return NewFileOutcome::kWritten;
-  DeleteFileA(target.c_str());
-  return NewFileOutcome::kFailed;
+  if (!written) {
+    RemoveThroughHandle(file);
+    return NewFileOutcome::kFailed;
+  }
+  return file.Close() ? NewFileOutcome::kWritten : NewFileOutcome::kFailed;
 }
 
-FileVersion ReadVersion(VersionKind kind, const std::string& path) {
+// Reads the version of name inside the held folder: the data files relative to its handle;
+// executables and language files by the full path, which the version functions and the
+// language reader need, built from the held folder's path (nobody can rename it while held).
+FileVersion ReadVersion(VersionKind kind, const HeldFolder& folder, const std::u16string& name) {
   FileVersion version;
   switch (kind) {
     case VersionKind::kExecutable:
-      version.text = ReadFileVersionText(path);
+      version.text = ReadFileVersionText(folder.path() + name);
       break;
     case VersionKind::kPak:
-      version.number = ReadPakVersion(path);
+      version.number = ReadPakVersionIn(folder.get(), name);
       break;
     case VersionKind::k3bs:
-      version.number = Read3bsVersion(path);
+      version.number = Read3bsVersionIn(folder.get(), name);
       break;
     case VersionKind::kCok:
-      version.number = ReadCokVersion(path);
+      version.number = ReadCokVersionIn(folder.get(), name);
       break;
     case VersionKind::kLng:
-      version.number = ReadLngVersion(path);
+      version.number = ReadLngVersion(folder.path() + name);
       break;
     case VersionKind::kNone:
       break;
@@ -94,14 +128,17 @@ WriteOutcome Outcome(bool written) {
 // The target exists: write the new file beside it, compare, ask when it is older, and move
 // it over the target in one step.
 WriteOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
-                             const std::string& target) {
-  if (!ComparesVersions(kind, target)) return Outcome(WriteFileReplacing(bytes, size, target));
+                             const HeldFolder& folder, const std::u16string& target_name) {
+  const std::u16string target = folder.path() + target_name;
+  if (!ComparesVersions(kind, target)) {
+    return Outcome(WriteFileReplacing(bytes, size, folder.get(), target_name));
+  }
 
-  TemporaryCopy copy(bytes, size, MakeTempName(target));
+  TemporaryCopy copy(bytes, size, folder, MakeTempName(target_name));
   if (!copy.written()) return WriteOutcome::kFailed;
   // Both versions come from disk, the new one from the copy just written.
-  const FileVersion new_version = ReadVersion(kind, copy.path());
-  const FileVersion existing = ReadVersion(kind, target);
+  const FileVersion new_version = ReadVersion(kind, folder, copy.name());
+  const FileVersion existing = ReadVersion(kind, folder, target_name);
   const bool older = IsOlderFile(kind, new_version, existing);
   if (older) {
     // The question must not sit behind the topmost progress window.
@@ -114,10 +151,9 @@ WriteOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
       return WriteOutcome::kKept;
     }
   }
-  // On failure the copy goes with this scope and the target keeps its bytes; the window
-  // stays hidden while the failure is reported.
-  if (!ReplaceFileWith(copy.path(), target)) return WriteOutcome::kFailed;
-  copy.MovedIntoPlace();
+  // On failure the copy is gone and the target keeps its bytes; the window stays hidden
+  // while the failure is reported.
+  if (!copy.MoveOver(target_name)) return WriteOutcome::kFailed;
   if (older) ShowProgressWindow("", "");
   return WriteOutcome::kWritten;
 }
@@ -125,9 +161,9 @@ WriteOutcome ReplaceExisting(const void* bytes, size_t size, VersionKind kind,
 }  // namespace
 
 WriteOutcome WriteGuarded(const void* bytes, size_t size, const std::string& resource_type,
-                          const std::string& target) {
-  if (!IsExistingFile(target)) {
-    switch (WriteNewFile(bytes, size, target)) {
+                          const HeldFolder& folder, const std::u16string& target_name) {
+  if (!IsExistingFileIn(folder.get(), target_name)) {
+    switch (WriteNewFile(bytes, size, folder.get(), target_name)) {
       case NewFileOutcome::kWritten:
         return WriteOutcome::kWritten;
       case NewFileOutcome::kFailed:
@@ -136,7 +172,7 @@ WriteOutcome WriteGuarded(const void* bytes, size_t size, const std::string& res
         break;  // it appeared after the look: guard it like any existing file
     }
   }
-  return ReplaceExisting(bytes, size, VersionKindOf(resource_type), target);
+  return ReplaceExisting(bytes, size, VersionKindOf(resource_type), folder, target_name);
 }
 
 }  // namespace kestrane

@@ -19,10 +19,10 @@ VersionKind VersionKindOf(const std::string& resource_type) {
   return VersionKind::kNone;
 }
 
-bool ComparesVersions(VersionKind kind, const std::string& target) {
+bool ComparesVersions(VersionKind kind, const std::u16string& target) {
   if (kind == VersionKind::kNone) return false;
   // A language file whose path carries "!" anywhere is replaced without looking at versions.
-  return !(kind == VersionKind::kLng && target.find('!') != std::string::npos);
+  return !(kind == VersionKind::kLng && target.find(u'!') != std::u16string::npos);
 }
 
 bool IsOlderFile(VersionKind kind, const FileVersion& new_version, const FileVersion& existing) {
@@ -47,10 +47,10 @@ std::string VersionForQuestion(VersionKind kind, const FileVersion& version) {
   return std::to_string(version.number);
 }
 
-OlderQuestion BuiltInOlderQuestion(bool russian, const std::string& target,
+OlderQuestion BuiltInOlderQuestion(bool russian, const std::u16string& target,
                                    const std::string& existing_version,
                                    const std::string& new_version) {
-  const MessageText path = MessageText::System(target);
+  const MessageText path = MessageText::Wide(target);
   if (russian) {
     return {"Резонный вопрос",
             "Устанавливаемый файл " + path +
@@ -69,7 +69,7 @@ OlderQuestion BuiltInOlderQuestion(bool russian, const std::string& target,
                                       new_version + "?")};
 }
 
-bool AskToReplaceWithOlder(const std::string& target, const std::string& existing_version,
+bool AskToReplaceWithOlder(const std::u16string& target, const std::string& existing_version,
                            const std::string& new_version) {
   const LanguageSupport& language = g_languageSupport;
   if (language.CurrentLanguageIndex < 0) {
@@ -84,7 +84,7 @@ bool AskToReplaceWithOlder(const std::string& target, const std::string& existin
   const MessageText caption = MessageText::Language(ReadOpenLanguageKey("soundquest"), language_id);
   const MessageText text = FillPlaceholders(
       MessageText::Language(ReadOpenLanguageKeyLines("olderfilever", false), language_id),
-      {MessageText::System(target)});
+      {MessageText::Wide(target)});
   return AskQuestionInLanguage(text, caption, language_id);
 }
 

@@ -27,7 +27,7 @@ VersionKind VersionKindOf(const std::string& resource_type);
 
 // Returns true when a file of this kind is compared with the existing target before it
 // replaces it: false for kNone, and for language files whose target path contains "!".
-bool ComparesVersions(VersionKind kind, const std::string& target);
+bool ComparesVersions(VersionKind kind, const std::u16string& target);
 
 // A version as read from disk: the number for the numeric kinds, the text for executables.
 // A file that cannot be read gives 0 or the empty text.
@@ -51,8 +51,8 @@ struct OlderQuestion {
 };
 
 // Returns the built-in question, in Russian (code page 1251) or English, naming the target
-// path (as Windows gave it) and the existing file's and the new file's versions.
-OlderQuestion BuiltInOlderQuestion(bool russian, const std::string& target,
+// path (every character of it) and the existing file's and the new file's versions.
+OlderQuestion BuiltInOlderQuestion(bool russian, const std::u16string& target,
                                    const std::string& existing_version,
                                    const std::string& new_version);
 
@@ -63,7 +63,7 @@ OlderQuestion BuiltInOlderQuestion(bool russian, const std::string& target,
 // chosen language (low 16 bits of CurrentLanguageId), its texts read in that language's code
 // page. A language file that cannot be read is reported by the lookup, and the question is
 // then asked with what it gave.
-bool AskToReplaceWithOlder(const std::string& target, const std::string& existing_version,
+bool AskToReplaceWithOlder(const std::u16string& target, const std::string& existing_version,
                            const std::string& new_version);
 
 }  // namespace kestrane

@@ -3,11 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <climits>
 
 #include "payload/temp_name.h"
 #include "payload/write_rules.h"
-#include "startup/scoped_handle_win.h"
 
 namespace kestrane {
 namespace {
@@ -17,30 +15,18 @@ constexpr size_t kMaxWriteChunk = size_t{64} << 20;
 // GetFinalPathNameByHandleW gives at most this many characters (the \\?\ limit).
 constexpr DWORD kLongestPath = 32768;
 
-// Windows Vista's handle functions, looked up by name so that the package still starts on
-// older systems (which have no file links for them to guard against).
+// Windows Vista's final path query, looked up by name so that the package still starts on
+// older systems (which have no file links for it to guard against).
 using FinalPathQuery = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-using FileInformationSetter = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
-template <typename Function>
-Function Kernel32Function(const char* name) {
+FinalPathQuery FinalPathFunction() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  return kernel == nullptr
-             ? nullptr
-             : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+  return kernel == nullptr ? nullptr
+                           : reinterpret_cast<FinalPathQuery>(reinterpret_cast<void*>(
+                                 GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
 }
 
 std::u16string Utf16(const std::wstring& wide) { return std::u16string(wide.begin(), wide.end()); }
-
-std::wstring FromAnsi(const std::string& text) {
-  if (text.empty() || text.size() > INT_MAX) return std::wstring();
-  const int length = static_cast<int>(text.size());
-  const int wide_length = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  if (wide_length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, &wide[0], wide_length);
-  return wide;
-}
 
 // Returns the final path of the file or folder the handle reached, or an empty text.
 std::wstring FinalPath(FinalPathQuery query, HANDLE handle) {
@@ -58,72 +44,78 @@ std::wstring FinalPath(FinalPathQuery query, HANDLE handle) {
   return std::wstring();
 }
 
-// Returns true when the entry the handle reached is path's own, not a file a link at path
-// leads to. Without the final path query (before Vista) there are no file links to follow.
-bool IsInPlace(HANDLE entry, const std::string& path) {
-  const auto query = Kernel32Function<FinalPathQuery>("GetFinalPathNameByHandleW");
+// Returns true when the entry the handle reached is the held folder's own entry of that name,
+// not a file a link there leads to. Without the final path query (before Vista) there are no
+// file links to follow.
+bool IsInPlace(HANDLE entry, HANDLE folder, const std::u16string& name) {
+  const FinalPathQuery query = FinalPathFunction();
   if (query == nullptr) return true;
-  const size_t slash = path.find_last_of('\\');
-  if (slash == std::string::npos) return false;  // a relative name: no folder to compare with
-  const std::string folder = path.substr(0, slash + 1);
-  ScopedHandle folder_handle(CreateFileA(
-      folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder_handle.valid()) return false;
   const std::wstring entry_path = FinalPath(query, entry);
-  const std::wstring folder_path = FinalPath(query, folder_handle.get());
+  const std::wstring folder_path = FinalPath(query, folder);
   if (entry_path.empty() || folder_path.empty()) return false;
-  return IsEntryOfFolder(Utf16(entry_path), Utf16(folder_path),
-                         Utf16(FromAnsi(path.substr(slash + 1))));
+  return IsEntryOfFolder(Utf16(entry_path), Utf16(folder_path), name);
 }
 
-// Removes the file the handle holds (opened with DELETE and FILE_WRITE_ATTRIBUTES) after
-// clearing its attributes: a read-only file cannot be deleted. Through the handle where
-// Windows offers it, so that nothing but the file examined is touched.
-bool RemoveThroughHandle(ScopedHandle& file, const std::string& path) {
-  const auto set = Kernel32Function<FileInformationSetter>("SetFileInformationByHandle");
-  if (set == nullptr) {
-    file.Close();
-    return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) && DeleteFileA(path.c_str());
-  }
-  FILE_BASIC_INFO basic = {};
-  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // the times stay as they are (zero)
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  const bool marked = set(file.get(), FileBasicInfo, &basic, sizeof basic) &&
-                      set(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
-  // The file goes when its last handle, this one, is closed.
-  return file.Close() && marked;
-}
-
-// Makes path free for an exclusive create: returns true when nothing answers to it any more
-// (a plain leftover of ours has been removed), false when something else is there.
-bool ClearLeftover(const std::string& path) {
+// Opens name inside folder with delete access and no sharing, without following a link, and
+// keeps it only when it is a plain file of ours in place. Returns 0 with *file set, the open
+// error, or ERROR_ACCESS_DENIED when something else answers to the name.
+DWORD OpenOwnFile(HANDLE folder, const std::u16string& name, ScopedHandle* file) {
+  NativeOpen how;
   // No sharing: a file another run is writing stays out of reach, and nobody can swap the
   // entry while it is examined.
-  ScopedHandle entry(CreateFileA(path.c_str(),
-                                 DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!entry.valid()) {
-    const DWORD error = GetLastError();
-    // Nothing there (under Wine also a dangling link, which the exclusive create refuses).
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  }
+  how.access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+  how.disposition = kNativeOpenExisting;
+  how.options = FILE_OPEN_REPARSE_POINT;
+  ScopedHandle entry;
+  const DWORD error = OpenInFolder(folder, name, how, &entry);
+  if (error != ERROR_SUCCESS) return error;
   BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(entry.get(), &information)) return false;
+  if (!GetFileInformationByHandle(entry.get(), &information)) return ERROR_ACCESS_DENIED;
   TemporaryNameEntry found;
   found.attributes = information.dwFileAttributes;
   found.link_count = information.nNumberOfLinks;
-  found.in_place = IsInPlace(entry.get(), path);
-  if (!IsLeftoverOfOurs(found)) return false;
-  return RemoveThroughHandle(entry, path);
+  found.in_place = IsInPlace(entry.get(), folder, name);
+  if (!IsLeftoverOfOurs(found)) return ERROR_ACCESS_DENIED;
+  *file = std::move(entry);
+  return ERROR_SUCCESS;
+}
+
+// Makes name free for an exclusive create: returns true when nothing answers to it any more
+// (a plain leftover of ours has been removed), false when something else is there.
+bool ClearLeftover(HANDLE folder, const std::u16string& name) {
+  ScopedHandle entry;
+  const DWORD error = OpenOwnFile(folder, name, &entry);
+  // Nothing there (under Wine also a dangling link, which the exclusive create refuses).
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+  if (error != ERROR_SUCCESS) return false;
+  return RemoveThroughHandle(entry);
 }
 
 // Returns true when opening target for deletion is refused because someone holds it open.
-bool DeleteRefusedForSharing(const std::string& target) {
-  ScopedHandle probe(CreateFileA(target.c_str(), DELETE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+bool DeleteRefusedForSharing(HANDLE folder, const std::u16string& target_name) {
+  NativeOpen how;
+  how.access = DELETE;
+  how.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  how.disposition = kNativeOpenExisting;
+  how.options = FILE_OPEN_REPARSE_POINT;
+  ScopedHandle probe;
+  return OpenInFolder(folder, target_name, how, &probe) == ERROR_SHARING_VIOLATION;
+}
+
+// Returns the attributes of name inside folder, or INVALID_FILE_ATTRIBUTES when it cannot be
+// opened to read them.
+DWORD AttributesIn(HANDLE folder, const std::u16string& name) {
+  NativeOpen how;
+  how.access = FILE_READ_ATTRIBUTES;
+  how.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  how.disposition = kNativeOpenExisting;
+  ScopedHandle entry;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (OpenInFolder(folder, name, how, &entry) != ERROR_SUCCESS ||
+      !GetFileInformationByHandle(entry.get(), &information)) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return information.dwFileAttributes;
 }
 
 }  // namespace
@@ -144,34 +136,58 @@ bool WriteAllBytes(HANDLE file, const void* bytes, size_t size) {
   return true;
 }
 
-bool WriteTemporaryFile(const void* bytes, size_t size, const std::string& path) {
-  if (!ClearLeftover(path)) return false;
-  // CREATE_NEW fails on any name that exists, a link included, so nothing is followed.
-  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  const bool written = WriteAllBytes(file.get(), bytes, size) && FlushFileBuffers(file.get());
-  if (file.Close() && written) return true;
-  DeleteFileA(path.c_str());
-  return false;
+bool IsExistingFileIn(HANDLE folder, const std::u16string& name) {
+  const DWORD attributes = AttributesIn(folder, name);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool ReplaceFileWith(const std::string& source, const std::string& target) {
+bool RemoveThroughHandle(ScopedHandle& file) {
+  // A read-only file cannot be deleted; its attributes go first. Through the handle, so that
+  // nothing but the file examined is touched.
+  const bool marked = SetNormalAttributes(file.get()) == ERROR_SUCCESS &&
+                      MarkForDeletion(file.get()) == ERROR_SUCCESS;
+  // The file goes when its last handle, this one, is closed.
+  return file.Close() && marked;
+}
+
+bool WriteTemporaryFile(const void* bytes, size_t size, HANDLE folder, const std::u16string& name,
+                        ScopedHandle* file) {
+  if (!ClearLeftover(folder, name)) return false;
+  NativeOpen how;
+  how.access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+  // An exclusive create fails on any name that exists, a link included, so nothing is
+  // followed.
+  how.disposition = kNativeCreateNew;
+  how.options = FILE_NON_DIRECTORY_FILE;
+  ScopedHandle created;
+  if (OpenInFolder(folder, name, how, &created) != ERROR_SUCCESS) return false;
+  if (!WriteAllBytes(created.get(), bytes, size) || !FlushFileBuffers(created.get())) {
+    RemoveThroughHandle(created);
+    return false;
+  }
+  *file = std::move(created);
+  return true;
+}
+
+bool ReopenTemporaryFile(HANDLE folder, const std::u16string& name, ScopedHandle* file) {
+  return OpenOwnFile(folder, name, file) == ERROR_SUCCESS;
+}
+
+bool ReplaceFileWith(HANDLE source, HANDLE folder, const std::u16string& target_name) {
   // Windows refuses to move over a read-only file; Wine would replace it. Refusing here keeps
   // a file that someone protected on purpose, whatever the system underneath.
-  const DWORD attributes = GetFileAttributesA(target.c_str());
+  const DWORD attributes = AttributesIn(folder, target_name);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return false;
   }
   const DWORD start = GetTickCount();
   // The count bounds the loop should the clock stand still.
   for (uint32_t polls = 0; polls <= kReplaceRetryMillis / kReplacePollMillis; ++polls) {
-    if (MoveFileExA(source.c_str(), target.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
+    const DWORD error = RenameIntoFolder(source, folder, target_name, true);
+    if (error == ERROR_SUCCESS) return true;
+    if (!MeansHeldByAnotherProcess(error, DeleteRefusedForSharing(folder, target_name))) {
+      return false;
     }
-    const DWORD error = GetLastError();
-    if (!MeansHeldByAnotherProcess(error, DeleteRefusedForSharing(target))) return false;
     // Unsigned subtraction stays right across the tick count's wrap.
     if (GetTickCount() - start + kReplacePollMillis > kReplaceRetryMillis) return false;
     Sleep(kReplacePollMillis);
@@ -179,11 +195,14 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
   return false;
 }
 
-bool WriteFileReplacing(const void* bytes, size_t size, const std::string& target) {
-  const std::string temporary = MakeTempName(target);
-  if (!WriteTemporaryFile(bytes, size, temporary)) return false;
-  if (ReplaceFileWith(temporary, target)) return true;
-  DeleteFileA(temporary.c_str());
+bool WriteFileReplacing(const void* bytes, size_t size, HANDLE folder,
+                        const std::u16string& target_name) {
+  ScopedHandle temporary;
+  if (!WriteTemporaryFile(bytes, size, folder, MakeTempName(target_name), &temporary)) {
+    return false;
+  }
+  if (ReplaceFileWith(temporary.get(), folder, target_name)) return true;
+  RemoveThroughHandle(temporary);
   return false;
 }
 

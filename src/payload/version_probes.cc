@@ -8,6 +8,7 @@
 #include "language/language_format.h"
 #include "payload/integer_text.h"
 #include "payload/version_probes.h"
+#include "startup/message_text.h"
 #include "startup/text_lines.h"
 
 namespace kestrane {
@@ -17,15 +18,24 @@ constexpr char kVersionKey[] = "langver";
 
 // Returns false only when path names nothing, or something that is no file (a folder): those
 // are missing files, not unreadable ones. Any other doubt is left to opening the file.
-bool MayBeFile(const std::string& path) {
+bool MayBeFile(const std::u16string& path) {
+#ifdef _WIN32
+  // The narrow function would go through the ANSI code page and lose what it lacks.
+  struct _stat64 status;
+  if (_wstat64(reinterpret_cast<const wchar_t*>(path.c_str()), &status) != 0) {
+    return errno != ENOENT && errno != ENOTDIR;
+  }
+  return (status.st_mode & _S_IFDIR) == 0;
+#else
   struct stat status;
-  if (stat(path.c_str(), &status) != 0) return errno != ENOENT && errno != ENOTDIR;
+  if (stat(Utf8FromUtf16(path).c_str(), &status) != 0) return errno != ENOENT && errno != ENOTDIR;
   return !S_ISDIR(status.st_mode);
+#endif
 }
 
 }  // namespace
 
-int32_t ReadLngVersion(const std::string& path) {
+int32_t ReadLngVersion(const std::u16string& path) {
   if (path.empty() || !MayBeFile(path)) return 0;
   TextFile file;
   std::string text;
@@ -33,7 +43,7 @@ int32_t ReadLngVersion(const std::string& path) {
   if (!file.Open(path) || !ReadKeyValue(file, kVersionKey, &text) ||
       !TextToInteger(text, &version)) {
     file.Close();
-    ReportLanguageFileError(path);
+    ReportLanguageFileError(MessageText::Wide(path));
     return 0;
   }
   return version;

@@ -9,18 +9,20 @@
 #include <vector>
 
 #include "payload/version_probes.h"
+#include "payload/version_probes_win.h"
+#include "startup/folder_handle_win.h"
 #include "startup/scoped_handle_win.h"
 #include "startup/system_library_win.h"
 
 namespace kestrane {
 namespace {
 
+std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
 // Reads the little-endian unsigned number of width bytes (1 or 2) at offset. The file is
 // opened without sharing, so a file that another handle holds open gives 0, and only the
 // bytes of the number are read: the file may be many megabytes long.
-int32_t ReadNumberAt(const std::string& path, LONG offset, DWORD width) {
-  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+int32_t ReadNumberFrom(const ScopedHandle& file, LONG offset, DWORD width) {
   if (!file.valid()) return 0;
   if (SetFilePointer(file.get(), offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     return 0;
@@ -31,8 +33,27 @@ int32_t ReadNumberAt(const std::string& path, LONG offset, DWORD width) {
   return static_cast<int32_t>(bytes[0] | (bytes[1] << 8));
 }
 
-using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-using GetFileVersionInfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+int32_t ReadNumberAt(const std::u16string& path, LONG offset, DWORD width) {
+  const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  return ReadNumberFrom(file, offset, width);
+}
+
+int32_t ReadNumberIn(HANDLE folder, const std::u16string& name, LONG offset, DWORD width) {
+  NativeOpen how;
+  how.access = GENERIC_READ;
+  how.disposition = kNativeOpenExisting;
+  how.options = FILE_NON_DIRECTORY_FILE;
+  ScopedHandle file;
+  if (OpenInFolder(folder, name, how, &file) != ERROR_SUCCESS) return 0;
+  return ReadNumberFrom(file, offset, width);
+}
+
+using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+using GetFileVersionInfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+// The version text is queried through the ANSI function, as before the path went wide: it
+// converts the block's text to the ANSI code page inside the block, and the question shows it
+// as it always did.
 using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
 template <typename Fn>
@@ -42,30 +63,43 @@ Fn VersionFunction(const char* name) {
 
 }  // namespace
 
-int32_t ReadPakVersion(const std::string& path) { return ReadNumberAt(path, 6, 2); }
+int32_t ReadPakVersion(const std::u16string& path) { return ReadNumberAt(path, 6, 2); }
 
-int32_t ReadCokVersion(const std::string& path) { return ReadNumberAt(path, 5, 2); }
+int32_t ReadCokVersion(const std::u16string& path) { return ReadNumberAt(path, 5, 2); }
 
-int32_t Read3bsVersion(const std::string& path) { return ReadNumberAt(path, 6, 1); }
+int32_t Read3bsVersion(const std::u16string& path) { return ReadNumberAt(path, 6, 1); }
 
-std::string ReadFileVersionText(const std::string& path) {
+int32_t ReadPakVersionIn(HANDLE folder, const std::u16string& name) {
+  return ReadNumberIn(folder, name, 6, 2);
+}
+
+int32_t ReadCokVersionIn(HANDLE folder, const std::u16string& name) {
+  return ReadNumberIn(folder, name, 5, 2);
+}
+
+int32_t Read3bsVersionIn(HANDLE folder, const std::u16string& name) {
+  return ReadNumberIn(folder, name, 6, 1);
+}
+
+std::string ReadFileVersionText(const std::u16string& path) {
+  const std::wstring file = Wide(path);
   // The shell answers 0 for anything that is no executable, whatever its name.
-  SHFILEINFOA shell_info;
+  SHFILEINFOW shell_info;
   std::memset(&shell_info, 0, sizeof shell_info);
-  if (SHGetFileInfoA(path.c_str(), 0, &shell_info, sizeof shell_info, SHGFI_EXETYPE) == 0) {
+  if (SHGetFileInfoW(file.c_str(), 0, &shell_info, sizeof shell_info, SHGFI_EXETYPE) == 0) {
     return std::string();
   }
 
-  auto get_size = VersionFunction<GetFileVersionInfoSizeFn>("GetFileVersionInfoSizeA");
-  auto get_info = VersionFunction<GetFileVersionInfoFn>("GetFileVersionInfoA");
+  auto get_size = VersionFunction<GetFileVersionInfoSizeFn>("GetFileVersionInfoSizeW");
+  auto get_info = VersionFunction<GetFileVersionInfoFn>("GetFileVersionInfoW");
   auto query = VersionFunction<VerQueryValueFn>("VerQueryValueA");
   if (get_size == nullptr || get_info == nullptr || query == nullptr) return std::string();
 
   DWORD handle = 0;
-  const DWORD size = get_size(path.c_str(), &handle);
+  const DWORD size = get_size(file.c_str(), &handle);
   if (size == 0 || size > 0x7FFFFFFFu) return std::string();
   std::vector<char> info(size, 0);
-  if (!get_info(path.c_str(), handle, size, info.data())) return std::string();
+  if (!get_info(file.c_str(), handle, size, info.data())) return std::string();
 
   void* translation = nullptr;
   UINT translation_size = 0;

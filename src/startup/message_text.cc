@@ -53,6 +53,8 @@ MessageText MessageText::Utf8(std::string bytes) {
   return text;
 }
 
+MessageText MessageText::Wide(const std::u16string& text) { return Utf8(Utf8FromUtf16(text)); }
+
 void MessageText::Append(const TextPiece& piece) {
   if (piece.bytes.empty()) return;
   if (!pieces_.empty() && SameSource(pieces_.back(), piece)) {
@@ -130,6 +132,99 @@ std::u16string DecodeCp1251(const std::string& bytes) {
     }
   }
   return text;
+}
+
+namespace {
+
+void AppendUtf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+void AppendUtf16(char32_t code, std::u16string& out) {
+  if (code < 0x10000) {
+    out += static_cast<char16_t>(code);
+  } else {
+    code -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (code >> 10));
+    out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+  }
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+}  // namespace
+
+std::string Utf8FromUtf16(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      AppendUtf8(0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[i + 1] - 0xDC00), out);
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(kReplacement, out);
+    } else {
+      AppendUtf8(unit, out);
+    }
+  }
+  return out;
+}
+
+std::u16string Utf16FromUtf8(const std::string& bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    size_t length = 0;  // 0: a byte no sequence starts with
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+      length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+    }
+    if (length == 0 || i + length > bytes.size()) {
+      AppendUtf16(kReplacement, out);
+      ++i;
+      continue;
+    }
+    char32_t code = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    bool valid = true;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) valid = false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF name no character.
+    const char32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!valid || code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      AppendUtf16(kReplacement, out);
+      ++i;
+      continue;
+    }
+    AppendUtf16(code, out);
+    i += length;
+  }
+  return out;
 }
 
 }  // namespace kestrane

@@ -34,6 +34,8 @@ class MessageText {
   static MessageText System(std::string bytes);
   static MessageText Language(std::string bytes, uint16_t language_id);
   static MessageText Utf8(std::string bytes);
+  // Text Windows gave through its wide functions (a path), kept whole as one UTF-8 piece.
+  static MessageText Wide(const std::u16string& text);
 
   // Appends the pieces of more; neighbouring pieces of one source become one.
   MessageText& operator+=(const MessageText& more);
@@ -59,6 +61,12 @@ class MessageText {
 };
 
 MessageText operator+(MessageText left, const MessageText& right);
+
+// Returns UTF-16 text as UTF-8; an unpaired surrogate becomes U+FFFD, so every text converts.
+std::string Utf8FromUtf16(const std::u16string& text);
+
+// Returns the UTF-16 text of UTF-8 bytes; a byte that starts no valid sequence becomes U+FFFD.
+std::u16string Utf16FromUtf8(const std::string& bytes);
 
 // Returns the UTF-16 text of code page 1251 bytes, as Windows' own table for that code page
 // maps them (its one unassigned byte, 0x98, becomes U+0098).

@@ -67,6 +67,38 @@ std::string RegistryHandle::ReadString(const std::string& name) {
   throw RegistryError(failure);
 }
 
+std::u16string RegistryHandle::ReadWideString(const std::string& name) {
+  const std::string failure = "Invalid data type for '" + name + "'";
+  if (key_ == nullptr) throw RegistryError(failure);
+  // The value's name is the program's own ASCII text.
+  const std::wstring wide_name(name.begin(), name.end());
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    throw RegistryError(failure);
+  if (type != REG_SZ && type != REG_EXPAND_SZ) throw RegistryError(failure);
+  // The value may change between the two queries; retry a bounded number of times.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    // size is in bytes; an odd size still gets room for its last byte.
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
+    DWORD got = size;
+    LONG status = RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(buffer.data()), &got);
+    if (status == ERROR_MORE_DATA) {
+      size = got;
+      continue;
+    }
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+      throw RegistryError(failure);
+    // A stored text need not be NUL-terminated; the text ends at the first NUL either way.
+    std::u16string text(buffer.begin(), buffer.begin() + got / sizeof(wchar_t));
+    const size_t nul = text.find(u'\0');
+    if (nul != std::u16string::npos) text.resize(nul);
+    return text;
+  }
+  throw RegistryError(failure);
+}
+
 void RegistryHandle::WriteInteger(const std::string& name, int32_t value) {
   DWORD data = static_cast<DWORD>(value);
   if (key_ == nullptr ||

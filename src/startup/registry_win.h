@@ -58,6 +58,9 @@ class RegistryHandle {
   // Returns the value's text. Throws RegistryError when it cannot be read or is neither
   // REG_SZ nor REG_EXPAND_SZ ("Invalid data type for '<name>'").
   std::string ReadString(const std::string& name);
+  // Returns the value's text through the wide function, every character kept whatever the
+  // ANSI code page holds; fails as ReadString does, with the same texts.
+  std::u16string ReadWideString(const std::string& name);
   // Writes a REG_DWORD value. Throws RegistryError when no key is open or the write fails
   // ("Failed to set data for '<name>'").
   void WriteInteger(const std::string& name, int32_t value);

@@ -11,6 +11,15 @@ class ScopedHandle {
   ~ScopedHandle() { Close(); }
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      other.handle_ = nullptr;
+    }
+    return *this;
+  }
 
   // Both null and INVALID_HANDLE_VALUE mean "no handle": the Win32 calls return either.
   bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }

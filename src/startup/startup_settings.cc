@@ -24,4 +24,9 @@ std::string AddBackslash(const std::string& path) {
   return path + '\\';
 }
 
+std::u16string AddBackslash(const std::u16string& path) {
+  if (path.empty() || path.back() == u'\\') return path;
+  return path + u'\\';
+}
+
 }  // namespace kestrane

@@ -24,5 +24,6 @@ bool IsRussianLocale(uint32_t lcid);
 
 // Returns the path with a backslash appended when it is not empty and does not end in one.
 std::string AddBackslash(const std::string& path);
+std::u16string AddBackslash(const std::u16string& path);
 
 }  // namespace kestrane

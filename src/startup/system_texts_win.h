@@ -25,5 +25,7 @@ std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT));
 
 // Returns true when path names an existing file that is not a folder.
 bool IsExistingFile(const std::string& path);
+// The same through the wide function, for a path that keeps every character.
+bool IsExistingFile(const std::u16string& path);
 
 }  // namespace kestrane

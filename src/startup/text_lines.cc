@@ -1,5 +1,7 @@
 #include "startup/text_lines.h"
 
+#include "startup/message_text.h"
+
 namespace kestrane {
 
 bool ReadTextLine(ByteStream& source, std::string* line) {
@@ -42,6 +44,18 @@ bool TextFile::Open(const std::string& path) {
   Close();
   path_ = path;
   file_ = std::fopen(path.c_str(), "rb");
+  return file_ != nullptr;
+}
+
+bool TextFile::Open(const std::u16string& path) {
+  Close();
+  path_ = Utf8FromUtf16(path);
+#ifdef _WIN32
+  // The narrow function would go through the ANSI code page and lose what it lacks.
+  file_ = _wfopen(reinterpret_cast<const wchar_t*>(path.c_str()), L"rb");
+#else
+  file_ = std::fopen(path_.c_str(), "rb");
+#endif
   return file_ != nullptr;
 }
 

@@ -60,6 +60,9 @@ class TextFile : public ByteStream {
   // Opens the file from its start, closing any file open before. Returns false when it
   // cannot be opened.
   bool Open(const std::string& path);
+  // The same for a path in UTF-16, opened through the wide function on Windows so that every
+  // character of it counts; Path() then gives it in UTF-8.
+  bool Open(const std::u16string& path);
   // Goes back to the first line of the file that is open. Returns false when none is.
   bool Rewind();
   void Close();

@@ -4,6 +4,7 @@
 #include "environment/install_environment.h"
 #include "payload/extract_payload.h"
 #include "startup/errors.h"
+#include "startup/folder_handle_win.h"
 #include "startup/install_lock_win.h"
 #include "startup/messages.h"
 #include "startup/registry_win.h"
@@ -25,31 +26,15 @@ namespace {
 // cannot be opened or written makes WriteInteger throw; nothing here catches that, so the
 // top-level handler ends the process.
 void RefreshInstalledSize(RegistryHandle& registry, const InstallEnvironment& environment,
-                          const PackageInfo& info) {
+                          const PackageInfo& info, const HeldFolder& folder) {
   // Measured and recorded while no other run writes, so that the last run to record the size
   // measured the folder after every write. A wait that runs out records the size all the same.
   InstallLock lock;
   // The result of opening needs no test of its own: with no key open the write fails.
   const KeyScope key =
       registry.Open(HKEY_LOCAL_MACHINE, SizeRegistrationKey(environment, info), true);
-  const int32_t size = FolderSizeKiB(environment.InstallDir);
+  const int32_t size = folder.held() ? FolderSizeKiB(folder.get()) : -1;
   if (size != -1) registry.WriteInteger("EstimatedSize", size);
-}
-
-// The install folder is still an ANSI text here; this stands in until it is kept wide
-// throughout. Returns the text decoded from the ANSI code page, or an empty text when it
-// cannot be.
-std::u16string WideFromAnsiForHostStart(const std::string& text) {
-  if (text.empty()) return std::u16string();
-  const int length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) return std::u16string();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                          length) != length) {
-    return std::u16string();
-  }
-  return std::u16string(wide.begin(), wide.end());
 }
 
 }  // namespace
@@ -85,7 +70,7 @@ UpdateOutcome RunUpdate(const PackageInfo& package) {
 
   const bool quiet = IsQuietMode(g_startupSettings.FirstArg);
   if (!IsFullFolderPath(environment.InstallDir) ||
-      !IsExistingFile(environment.InstallDir + HostExecutableName(info))) {
+      !IsExistingFile(InstallDirFile(environment, HostExecutableName(info)))) {
     ReportError(kHostNotInstalledText.english, kHostNotInstalledText.russian);
     return UpdateOutcome::kHostNotInstalled;
   }
@@ -96,20 +81,24 @@ UpdateOutcome RunUpdate(const PackageInfo& package) {
     return UpdateOutcome::kDeclined;
   }
 
-  // A payload that cannot be written has been reported; the run still refreshes the size and
-  // offers the host, as the user may go on using the version already installed.
-  const bool written = ExtractPayload(info.ResourceName, info.ResourceType,
-                                      environment.InstallDir + info.PayloadFileName, info.Guarded);
+  bool written = false;
+  {
+    // Held from before the write until the size is recorded, so that nobody can put another
+    // folder in its place meanwhile; a folder that cannot be held is a failed write.
+    const HeldFolder folder(environment.InstallDir);
+    // A payload that cannot be written has been reported; the run still refreshes the size
+    // and offers the host, as the user may go on using the version already installed.
+    written = ExtractPayload(info.ResourceName, info.ResourceType, folder,
+                             DecodeCp1251(info.PayloadFileName), info.Guarded);
+    RefreshInstalledSize(registry, environment, info, folder);
+  }
 
-  RefreshInstalledSize(registry, environment, info);
-
-  const std::u16string install_dir = WideFromAnsiForHostStart(environment.InstallDir);
-  const std::u16string host = WideFromAnsiForHostStart(HostExecutableName(info));
+  const std::u16string host = DecodeCp1251(HostExecutableName(info));
   if (quiet) {
-    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise(install_dir, host);
+    if (WantsHostStart(CommandLineArgument(2))) StartHostAndRaise(environment.InstallDir, host);
   } else if (AskQuestionInLanguage(MessageText::Program(FinishQuestionText(info)),
                                    MessageText::Program(info.TitleEnglish), kRussianLanguage)) {
-    StartHostAndRaise(install_dir, host);
+    StartHostAndRaise(environment.InstallDir, host);
   }
   return written ? UpdateOutcome::kInstalled : UpdateOutcome::kPayloadNotWritten;
 }

@@ -1,6 +1,7 @@
 #include "update/update_rules.h"
 
 #include "startup/ascii_case.h"
+#include "startup/message_text.h"
 
 namespace kestrane {
 
@@ -10,12 +11,16 @@ bool WantsHostStart(const std::string& second_arg) {
   return LowerAsciiLetters(second_arg) == "runapp";
 }
 
-bool IsFullFolderPath(const std::string& folder) {
-  if (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\') {
-    const char drive = folder[0];
-    return (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+bool IsFullFolderPath(const std::u16string& folder) {
+  if (folder.size() >= 3 && folder[1] == u':' && folder[2] == u'\\') {
+    const char16_t drive = folder[0];
+    return (drive >= u'A' && drive <= u'Z') || (drive >= u'a' && drive <= u'z');
   }
-  return folder.size() >= 3 && folder[0] == '\\' && folder[1] == '\\' && folder[2] != '\\';
+  return folder.size() >= 3 && folder[0] == u'\\' && folder[1] == u'\\' && folder[2] != u'\\';
+}
+
+std::u16string InstallDirFile(const InstallEnvironment& environment, const std::string& file_name) {
+  return environment.InstallDir + DecodeCp1251(file_name);
 }
 
 std::string HostExecutableName(const PackageInfo& info) { return info.ProgramName + ".exe"; }

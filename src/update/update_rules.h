@@ -21,7 +21,11 @@ bool WantsHostStart(const std::string& second_arg);
 // ("\\server\"). A registration without a folder, or a missing Program Files value, leaves a
 // relative or empty folder that would name the current folder, which the update must never
 // write into.
-bool IsFullFolderPath(const std::string& folder);
+bool IsFullFolderPath(const std::u16string& folder);
+
+// Returns the path of a file of the package's own naming (code page 1251, such as the host's
+// executable or the payload's file name) inside the install folder, in UTF-16.
+std::u16string InstallDirFile(const InstallEnvironment& environment, const std::string& file_name);
 
 // Returns the file name of the host's executable: ProgramName + ".exe".
 std::string HostExecutableName(const PackageInfo& info);

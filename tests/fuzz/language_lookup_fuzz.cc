@@ -13,6 +13,7 @@
 
 #include "environment/install_environment.h"
 #include "language/language_files.h"
+#include "startup/message_text.h"
 #include "payload/version_probes.h"
 #include "report_capture.h"
 #include "startup/startup_settings.h"
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   pattern += "/language_lookup_fuzz_XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   g_installDir = pattern + "/";
-  g_installEnvironment.InstallDir = g_installDir;
+  g_installEnvironment.InstallDir = Utf16FromUtf8(g_installDir);
   std::atexit(RemoveFiles);
   return 0;
 }
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every file exists and is readable: no lookup may report.
   Check(g_reportCapture.messages.empty());
 
-  ReadLngVersion(open_path);
+  ReadLngVersion(Utf16FromUtf8(open_path));
   Check(g_reportCapture.messages.size() <= 1);
   return 0;
 }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "report_capture.h"
+#include "startup/message_text.h"
+#include "widen.h"
 #include "startup/errors.h"
 
 namespace kestrane {
@@ -46,6 +48,18 @@ class FakeReads : public EnvironmentReads {
     if (found->second == kNotAText) throw RegistryError("Invalid data type for '" + name + "'");
     return found->second;
   }
+  // Values are kept in UTF-8; the wide read gives them in UTF-16, as the registry's wide
+  // functions would, and is recorded apart from the narrow reads.
+  std::optional<std::u16string> ReadWideText(RegistryRoot root, const std::string& key,
+                                             const std::string& name) override {
+    wide_read.push_back(key + "|" + name);
+    read.push_back(key + "|" + name);
+    const auto found = values.find({root, key, name});
+    if (found == values.end()) return std::nullopt;
+    if (found->second == kNotAText) throw RegistryError("Invalid data type for '" + name + "'");
+    return Utf16FromUtf8(found->second);
+  }
+  std::vector<std::string> wide_read;  // "<key>|<name>" of each wide read
   bool IsAdmin() override { return admin; }
   std::string TempVariable() override { return temp; }
   bool IsNtPlatform() override { return nt; }
@@ -109,7 +123,7 @@ TEST(EnvironmentRules, TheInstallFolderComesFromTheRegistrationTheMirrorOnlyWith
     bool resolved = false;
     const InstallEnvironment env = Resolve(reads, &resolved);
     EXPECT_TRUE(resolved) << c.name;
-    EXPECT_EQ(env.InstallDir, c.install_dir) << c.name;
+    EXPECT_EQ(env.InstallDir, Widen(c.install_dir)) << c.name;
     EXPECT_EQ(env.RegistrationKey, c.registration_key) << c.name;
     const bool mirror_read = reads.read.back() == std::string(kMirrorKey) + "|UninstallString";
     EXPECT_EQ(mirror_read, c.plain == nullptr) << c.name << ": the mirror is read only without "
@@ -151,7 +165,7 @@ TEST(EnvironmentRules, EveryFolderEndsWithABackslashAndAMissingOneStaysEmpty) {
   const InstallEnvironment env = Resolve(reads);
   EXPECT_EQ(env.SystemDir, "C:\\Windows\\system32\\");
   EXPECT_EQ(env.WindowsDir, "C:\\Windows\\");
-  EXPECT_EQ(env.ProgramFilesDir, "C:\\Program Files\\");
+  EXPECT_EQ(env.ProgramFilesDir, u"C:\\Program Files\\");
   EXPECT_EQ(env.CommonDesktop, "C:\\Users\\Public\\Desktop\\");
   EXPECT_EQ(env.UserDesktop, "C:\\Users\\ann\\Desktop\\");
   EXPECT_EQ(env.TempDir, "");
@@ -169,7 +183,7 @@ TEST(EnvironmentRules, AnUnreadableUserShellFolderIsReportedAndStopsBeforeTheReg
     bool resolved = true;
     const InstallEnvironment env = Resolve(reads, &resolved);
     EXPECT_FALSE(resolved) << name;
-    EXPECT_EQ(env.InstallDir, "") << name;
+    EXPECT_EQ(env.InstallDir, u"") << name;
     EXPECT_EQ(env.UninstallKey, "") << name;
     EXPECT_EQ(reads.read.back(), std::string(kShellFolders) + "|" + name);
     ASSERT_EQ(g_reportCapture.messages.size(), 1u) << name;
@@ -196,6 +210,53 @@ TEST(EnvironmentRules, AnyOtherValueOfAnotherTypeEscapes) {
     EXPECT_THROW(ResolveEnvironment(reads, "Kestrane", &env), RegistryError) << c.name;
     EXPECT_TRUE(g_reportCapture.messages.empty()) << c.name;
   }
+}
+
+// Kestrane installed by a Unicode installer in a folder whose name no single ANSI code page
+// holds: the folder keeps every character, by the same quoted and unquoted rules.
+TEST(EnvironmentRules, AFolderNamedInAnyScriptKeepsEveryCharacter) {
+  const struct {
+    const char* name;
+    const char* plain;  // in UTF-8, as the fake keeps its values
+    const char* mirror;
+    std::u16string install_dir;
+  } cases[] = {
+      {"Cyrillic, unquoted", u8"C:\\Игры\\Kestrane\\unins000.exe", nullptr,
+       u"C:\\Игры\\Kestrane\\"},
+      {"Cyrillic, quoted with an argument", u8"\"C:\\Игры\\Kestrane\\unins000.exe\" /SILENT",
+       nullptr, u"C:\\Игры\\Kestrane\\"},
+      {"Cyrillic, only in the mirror", nullptr, u8"\"C:\\Игры\\Kestrane\\unins000.exe\"",
+       u"C:\\Игры\\Kestrane\\"},
+      {"Greek", u8"C:\\Παιχνίδια\\Kestrane\\unins000.exe", nullptr, u"C:\\Παιχνίδια\\Kestrane\\"},
+      {"Chinese", u8"\"D:\\游戏\\Kestrane\\unins000.exe\"", nullptr, u"D:\\游戏\\Kestrane\\"},
+      {"outside the 16-bit range", u8"E:\\\U0001F3AE\\Kestrane\\u.exe", nullptr,
+       u"E:\\\U0001F3AE\\Kestrane\\"},
+  };
+  for (const auto& c : cases) {
+    FakeReads reads = TypicalMachine();
+    if (c.plain != nullptr) reads.Machine(kPlainKey, "UninstallString", c.plain);
+    if (c.mirror != nullptr) reads.Machine(kMirrorKey, "UninstallString", c.mirror);
+    const InstallEnvironment env = Resolve(reads);
+    EXPECT_EQ(env.InstallDir, c.install_dir) << c.name;
+    EXPECT_EQ(env.RegistrationKey, c.plain != nullptr ? kPlainKey : kMirrorKey) << c.name;
+  }
+}
+
+TEST(EnvironmentRules, TheInstallFolderIsReadOnlyThroughTheWideReads) {
+  FakeReads reads = TypicalMachine();
+  reads.Machine(kPlainKey, "UninstallString", u8"C:\\Игры\\Kestrane\\unins000.exe");
+  Resolve(reads);
+  const std::vector<std::string> wide = {std::string(kMachineVersion) + "|ProgramFilesDir",
+                                         std::string(kPlainKey) + "|UninstallString"};
+  EXPECT_EQ(reads.wide_read, wide);
+}
+
+TEST(EnvironmentRules, WithoutARegistrationTheProgramFilesFolderKeepsEveryCharacter) {
+  FakeReads reads = TypicalMachine();
+  reads.Machine(kMachineVersion, "ProgramFilesDir", u8"C:\\Программы");
+  const InstallEnvironment env = Resolve(reads);
+  EXPECT_EQ(env.ProgramFilesDir, u"C:\\Программы\\");
+  EXPECT_EQ(env.InstallDir, u"C:\\Программы\\Kestrane\\");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "language/language_files.h"
+#include "startup/message_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -30,7 +31,7 @@ class LanguageFilesTest : public testing::Test {
     std::string pattern = testing::TempDir() + "language_files_XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern + "/";
-    g_installEnvironment.InstallDir = dir_;
+    g_installEnvironment.InstallDir = Utf16FromUtf8(dir_);
     LanguageSupport& state = g_languageSupport;
     state.OpenLanguageFile.Close();
     state.FolderLanguageFile.Close();

@@ -108,5 +108,61 @@ TEST(MessageText, PlaceholdersFillAsInTextWithTheValuesSources) {
                         MessageText::Language(">", 0x419));
 }
 
+// Paths that Windows gave through its wide functions travel as UTF-8 pieces; the conversion
+// must keep every character, and turn what is no character into U+FFFD instead of dropping it.
+TEST(Utf16Conversion, EveryCharacterSurvivesTheWayThereAndBack) {
+  const std::u16string texts[] = {
+      u"C:\\Games\\Kestrane\\kvx.cok",
+      u"C:\\Игры\\Kestrane\\",
+      u"C:\\Παιχνίδια\\",
+      u"D:\\游戏\\凯斯特兰\\",
+      u"E:\\\U0001F3AE\\",
+      u"\u00A0\u07FF\u0800\uFFFD\U0010FFFF",
+      u"",
+  };
+  for (const std::u16string& text : texts) {
+    EXPECT_EQ(Utf16FromUtf8(Utf8FromUtf16(text)), text) << Utf8FromUtf16(text);
+  }
+  EXPECT_EQ(Utf8FromUtf16(u"Игры"), u8"Игры");
+  EXPECT_EQ(Utf8FromUtf16(u"\U0001F3AE"), "\xF0\x9F\x8E\xAE");
+}
+
+TEST(Utf16Conversion, WhatIsNoCharacterBecomesTheReplacementCharacter) {
+  const struct {
+    const char* name;
+    std::u16string utf16;
+    std::string utf8;
+  } to_utf8[] = {
+      {"a lone high surrogate", std::u16string(u"a") + char16_t(0xD800) + u"b",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"a lone low surrogate at the end", std::u16string(u"a") + char16_t(0xDC00), "a\xEF\xBF\xBD"},
+      {"two high surrogates", std::u16string{char16_t(0xD800), char16_t(0xD800)},
+       "\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const auto& c : to_utf8) EXPECT_EQ(Utf8FromUtf16(c.utf16), c.utf8) << c.name;
+  const struct {
+    const char* name;
+    std::string utf8;
+    std::u16string utf16;
+  } to_utf16[] = {
+      {"a continuation byte alone", "a\x80z", u"a\uFFFDz"},
+      {"an overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
+      {"an overlong three-byte form", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+      {"an encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {"past U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"a lead byte never used", "\xF5\x80", u"\uFFFD\uFFFD"},
+      {"a sequence cut at the end", "ab\xD0", u"ab\uFFFD"},
+  };
+  for (const auto& c : to_utf16) EXPECT_EQ(Utf16FromUtf8(c.utf8), c.utf16) << c.name;
+}
+
+TEST(Utf16Conversion, AWidePathBecomesOneUtf8Piece) {
+  const MessageText path = MessageText::Wide(u"C:\\Игры\\Kestrane\\kvx.cok");
+  ASSERT_EQ(path.pieces().size(), 1u);
+  EXPECT_EQ(path.pieces()[0].source, TextSource::kUtf8);
+  EXPECT_EQ(path.pieces()[0].bytes, u8"C:\\Игры\\Kestrane\\kvx.cok");
+}
+
 }  // namespace
 }  // namespace kestrane

@@ -1,6 +1,8 @@
 #include "payload/older_version.h"
 
 #include <gtest/gtest.h>
+
+#include "widen.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -71,7 +73,7 @@ TEST(OlderVersionKinds, LanguageFilesUnderAnExclamationMarkAreNotCompared) {
       {VersionKind::kNone, "C:\\Games\\!\\data.dat", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ComparesVersions(c.kind, c.target), c.compared) << c.target;
+    EXPECT_EQ(ComparesVersions(c.kind, Widen(c.target)), c.compared) << c.target;
   }
 }
 
@@ -162,7 +164,7 @@ TEST(OlderVersionQuestion, VersionsAreNamedAsTextOrDecimalNumber) {
 }
 
 TEST(OlderVersionQuestion, BuiltInRussianTextNamesTargetAndBothVersions) {
-  const OlderQuestion question = BuiltInOlderQuestion(true, kTarget, "368", "367");
+  const OlderQuestion question = BuiltInOlderQuestion(true, Widen(kTarget), "368", "367");
   EXPECT_EQ(question.caption.Bytes(), kRussianCaption);
   EXPECT_EQ(question.text.Bytes(), kRussianInstalling + kTarget + "\r\n" + kRussianOlder +
                                        "\r\n\r\n" + kRussianReally + "\r\n" + kRussianFileVersion +
@@ -170,7 +172,8 @@ TEST(OlderVersionQuestion, BuiltInRussianTextNamesTargetAndBothVersions) {
 }
 
 TEST(OlderVersionQuestion, BuiltInEnglishTextNamesTargetAndBothVersions) {
-  const OlderQuestion question = BuiltInOlderQuestion(false, kTarget, "2.5.0.17", "1.0.3.12");
+  const OlderQuestion question =
+      BuiltInOlderQuestion(false, Widen(kTarget), "2.5.0.17", "1.0.3.12");
   EXPECT_EQ(question.caption.Bytes(), "Sound question");
   EXPECT_EQ(question.text.Bytes(),
             std::string(kTarget) +
@@ -240,8 +243,8 @@ TEST_F(OlderVersionAsking, WithoutAChosenLanguageTheBuiltInQuestionOfTheInterfac
   for (bool russian : {false, true}) {
     g_reportCapture.Clear();
     g_startupSettings.RussianUI = russian;
-    AskToReplaceWithOlder(kTarget, "368", "367");
-    const OlderQuestion expected = BuiltInOlderQuestion(russian, kTarget, "368", "367");
+    AskToReplaceWithOlder(Widen(kTarget), "368", "367");
+    const OlderQuestion expected = BuiltInOlderQuestion(russian, Widen(kTarget), "368", "367");
     const CapturedMessage asked = OnlyQuestion();
     EXPECT_EQ(asked.second, expected.caption) << russian;
     EXPECT_EQ(asked.first, expected.text) << russian;
@@ -254,10 +257,10 @@ TEST_F(OlderVersionAsking, OnlyTheAnswerYesCounts) {
   for (bool answer : {true, false}) {
     g_reportCapture.Clear();
     g_reportCapture.answers.push_back(answer);
-    EXPECT_EQ(AskToReplaceWithOlder(kTarget, "2", "1"), answer);
+    EXPECT_EQ(AskToReplaceWithOlder(Widen(kTarget), "2", "1"), answer);
   }
   g_reportCapture.Clear();
-  EXPECT_FALSE(AskToReplaceWithOlder(kTarget, "2", "1")) << "a box closed without an answer";
+  EXPECT_FALSE(AskToReplaceWithOlder(Widen(kTarget), "2", "1")) << "a box closed without an answer";
 }
 
 TEST_F(OlderVersionAsking, ChosenLanguageGivesCaptionAndTextFromItsFile) {
@@ -286,7 +289,7 @@ TEST_F(OlderVersionAsking, ChosenLanguageGivesCaptionAndTextFromItsFile) {
     SetUp();
     ChooseLanguage(c.language_id, c.file);
     g_reportCapture.answers.push_back(true);
-    EXPECT_TRUE(AskToReplaceWithOlder(kTarget, "368", "367")) << c.name;
+    EXPECT_TRUE(AskToReplaceWithOlder(Widen(kTarget), "368", "367")) << c.name;
     const CapturedMessage asked = OnlyQuestion();
     EXPECT_EQ(asked.russian_or_caption, c.caption) << c.name;
     EXPECT_EQ(asked.english_or_text, c.text) << c.name;
@@ -294,19 +297,19 @@ TEST_F(OlderVersionAsking, ChosenLanguageGivesCaptionAndTextFromItsFile) {
   }
 }
 
-// The target path came from Windows' ANSI functions and is decoded from the ANSI code page,
+// The target path came from Windows' wide functions and is shown in every character it has,
 // the rest from the code page of its own text, whichever variant asks.
 TEST_F(OlderVersionAsking, TargetPathKeepsItsOwnSourceInEveryVariant) {
-  const MessageText path = MessageText::System(kTarget);
+  const MessageText path = MessageText::Wide(Widen(kTarget));
   for (bool russian : {false, true}) {
-    const OlderQuestion question = BuiltInOlderQuestion(russian, kTarget, "368", "367");
+    const OlderQuestion question = BuiltInOlderQuestion(russian, Widen(kTarget), "368", "367");
     ASSERT_EQ(question.text.pieces().size(), russian ? 3u : 2u) << russian;
     const size_t at = russian ? kRussianInstalling.size() : 0;
     EXPECT_EQ(question.text.Slice(at, at + path.size()), path) << russian;
     EXPECT_EQ(question.caption.pieces()[0].source, TextSource::kProgram) << russian;
   }
   ChooseLanguage(0x0419, "[soundquest]\r\nQ\r\n[olderfilever]\r\n<%1>\r\n");
-  AskToReplaceWithOlder(kTarget, "368", "367");
+  AskToReplaceWithOlder(Widen(kTarget), "368", "367");
   const CapturedMessage asked = OnlyQuestion();
   EXPECT_EQ(asked.second, MessageText::Language("Q", 0x0419));
   EXPECT_EQ(asked.first,
@@ -316,7 +319,7 @@ TEST_F(OlderVersionAsking, TargetPathKeepsItsOwnSourceInEveryVariant) {
 TEST_F(OlderVersionAsking, ChosenLanguageIsUsedWhateverTheInterfaceLanguage) {
   g_startupSettings.RussianUI = true;
   ChooseLanguage(0x0409, "[soundquest]\r\nSound\r\n[olderfilever]\r\nOlder %1\r\n");
-  AskToReplaceWithOlder(kTarget, "368", "367");
+  AskToReplaceWithOlder(Widen(kTarget), "368", "367");
   const CapturedMessage asked = OnlyQuestion();
   EXPECT_EQ(asked.russian_or_caption, "Sound");
   EXPECT_EQ(asked.language_id, 0x0409);
@@ -325,7 +328,7 @@ TEST_F(OlderVersionAsking, ChosenLanguageIsUsedWhateverTheInterfaceLanguage) {
 TEST_F(OlderVersionAsking, UnreadableLanguageFileIsReportedAndTheQuestionStillAsked) {
   ChooseLanguage(0x0409, nullptr);
   g_reportCapture.answers.push_back(true);
-  EXPECT_TRUE(AskToReplaceWithOlder(kTarget, "368", "367"));
+  EXPECT_TRUE(AskToReplaceWithOlder(Widen(kTarget), "368", "367"));
   ASSERT_FALSE(g_reportCapture.messages.empty());
   const CapturedMessage& last = g_reportCapture.messages.back();
   EXPECT_EQ(last.kind, CapturedMessage::kQuestion);
@@ -335,6 +338,25 @@ TEST_F(OlderVersionAsking, UnreadableLanguageFileIsReportedAndTheQuestionStillAs
   EXPECT_EQ(g_reportCapture.messages[0].kind, CapturedMessage::kError);
   EXPECT_EQ(g_reportCapture.messages[0].english_or_text,
             "Can't handle the language support file chosen.lng");
+}
+
+TEST(OlderVersionQuestion, ATargetInAFolderOfAnyScriptIsNamedInFull) {
+  for (const std::u16string& target :
+       {std::u16string(u"C:\\Игры\\Kestrane\\kvx.cok"), std::u16string(u"C:\\Παιχνίδια\\kvx.cok"),
+        std::u16string(u"D:\\游戏\\kvx.cok")}) {
+    for (bool russian : {false, true}) {
+      const OlderQuestion question = BuiltInOlderQuestion(russian, target, "368", "367");
+      const std::string utf8 = Utf8FromUtf16(target);
+      const size_t at = russian ? kRussianInstalling.size() : 0;
+      EXPECT_EQ(question.text.Slice(at, at + utf8.size()), MessageText::Utf8(utf8)) << utf8;
+    }
+  }
+}
+
+TEST(OlderVersionRules, OnlyTheAsciiExclamationMarkExemptsALanguageFile) {
+  EXPECT_FALSE(ComparesVersions(VersionKind::kLng, u"C:\\Игры!\\language\\russian.lng"));
+  EXPECT_TRUE(ComparesVersions(VersionKind::kLng, u"C:\\Игры\\language\\russian\uFF01.lng"));
+  EXPECT_TRUE(ComparesVersions(VersionKind::kLng, u"C:\\Игры\\language\\русский.lng"));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "widen.h"
+
 #include <string>
 
 #include "payload/temp_name.h"
@@ -22,7 +24,7 @@ TEST(MakeTempName, PutsATildeBeforeTheFileName) {
       {"one-letter file name", "C:\\a\\b", "C:\\a\\~b"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MakeTempName(c.path), c.temp_name) << c.name;
+    EXPECT_EQ(MakeTempName(Widen(c.path)), Widen(c.temp_name)) << c.name;
   }
 }
 
@@ -35,15 +37,31 @@ TEST(MakeTempName, TheLastCharacterIsNotExamined) {
       {"one character", "k", "~k"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MakeTempName(c.path), c.temp_name) << c.name;
+    EXPECT_EQ(MakeTempName(Widen(c.path)), Widen(c.temp_name)) << c.name;
   }
 }
 
 TEST(MakeTempName, LongPathsAreHandledWithinTheirLength) {
   const std::string folder = "C:\\" + std::string(100000, 'f') + "\\";
-  EXPECT_EQ(MakeTempName(folder + "kvx.cok"), folder + "~kvx.cok");
+  EXPECT_EQ(MakeTempName(Widen(folder + "kvx.cok")), Widen(folder + "~kvx.cok"));
   const std::string name(100000, 'n');
-  EXPECT_EQ(MakeTempName(name), "~" + name);
+  EXPECT_EQ(MakeTempName(Widen(name)), Widen("~" + name));
+}
+
+TEST(MakeTempName, NamesInAnyScriptKeepEveryUnit) {
+  const struct {
+    const char* name;
+    std::u16string path;
+    std::u16string temp_name;
+  } cases[] = {
+      {"Cyrillic folder", u"C:\\Игры\\Kestrane\\kvx.cok", u"C:\\Игры\\Kestrane\\~kvx.cok"},
+      {"Greek file name", u"C:\\Games\\Αρχείο.pak", u"C:\\Games\\~Αρχείο.pak"},
+      {"Chinese, relative", u"语言\\中文.lng", u"语言\\~中文.lng"},
+      {"a unit sharing a byte with the backslash", u"C:\\a\u5C5Cb.pak", u"C:\\~a\u5C5Cb.pak"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MakeTempName(c.path), c.temp_name) << c.name;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "widen.h"
+
 #include <string>
 
 namespace kestrane {
@@ -25,7 +27,7 @@ TEST(UninstallFolder, UnquotedCommandIsCutAfterItsLastBackslash) {
       {"backslash first of two", "\\c", "\\"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(UninstallFolder(c.uninstall_string), c.folder) << c.name;
+    EXPECT_EQ(UninstallFolder(Widen(c.uninstall_string)), Widen(c.folder)) << c.name;
   }
 }
 
@@ -39,7 +41,7 @@ TEST(UninstallFolder, ValueWithoutABackslashBeforeItsLastCharacterHasNoFolder) {
       {"blanks only", "   ", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(UninstallFolder(c.uninstall_string), c.folder) << c.name;
+    EXPECT_EQ(UninstallFolder(Widen(c.uninstall_string)), Widen(c.folder)) << c.name;
   }
 }
 
@@ -61,7 +63,7 @@ TEST(UninstallFolder, QuotedCommandGivesTheFolderInsideTheQuotes) {
       {"quote not at the start is kept", "C:\\K\\\"u.exe\"", "C:\\K\\"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(UninstallFolder(c.uninstall_string), c.folder) << c.name;
+    EXPECT_EQ(UninstallFolder(Widen(c.uninstall_string)), Widen(c.folder)) << c.name;
   }
 }
 
@@ -74,6 +76,36 @@ TEST(UninstallFolder, VeryLongValuesAreCutWithoutReadingOutsideThem) {
       {"long folder", long_folder + "u.exe", long_folder},
       {"long quoted folder", "\"" + long_folder + "u.exe\" /S", long_folder},
       {"long value ending in its only backslash", long_name + "\\", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(UninstallFolder(Widen(c.uninstall_string)), Widen(c.folder)) << c.name;
+  }
+}
+
+// The rules examine only the ASCII quote, blank and backslash units, so a folder named in any
+// script is cut exactly as an ASCII one; a unit of another character that happens to share a
+// byte with the backslash (U+045C, U+5C5C) is no backslash.
+struct WideFolderCase {
+  const char* name;
+  std::u16string uninstall_string;
+  std::u16string folder;
+};
+
+TEST(UninstallFolder, FoldersInAnyScriptAreCutByTheSameRules) {
+  const WideFolderCase cases[] = {
+      {"Cyrillic, unquoted", u"C:\\Игры\\Kestrane\\unins000.exe", u"C:\\Игры\\Kestrane\\"},
+      {"Cyrillic, quoted", u"\"C:\\Игры\\Kestrane\\unins000.exe\" /SILENT",
+       u"C:\\Игры\\Kestrane\\"},
+      {"Greek", u"C:\\Παιχνίδια\\Kestrane\\unins000.exe", u"C:\\Παιχνίδια\\Kestrane\\"},
+      {"Chinese, quoted, no closing quote", u"\"D:\\游戏\\凯斯特兰\\unins000.exe",
+       u"D:\\游戏\\凯斯特兰\\"},
+      {"Cyrillic program name, trailing backslash not examined", u"C:\\Игры\\Кестрейн\\",
+       u"C:\\Игры\\"},
+      {"a surrogate pair in the folder", u"E:\\\U0001F3AE\\u.exe", u"E:\\\U0001F3AE\\"},
+      {"units sharing a byte with the backslash are letters", u"C:\\ќ\u5C5C\\u.exe",
+       u"C:\\ќ\u5C5C\\"},
+      {"a name ending in such a unit has no folder", u"ќ\u5C5Cu.exe", u""},
+      {"a full-width quote opens nothing", u"\uFF02C:\\K\\u.exe\uFF02 /S", u"\uFF02C:\\K\\"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(UninstallFolder(c.uninstall_string), c.folder) << c.name;

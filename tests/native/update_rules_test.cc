@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "startup/message_text.h"
+#include "widen.h"
+
 namespace kestrane {
 namespace {
 
@@ -50,7 +53,7 @@ TEST(InstallFolder, MustBeAFullPathOnADriveOrShare) {
   };
   for (const WordRow& row : rows) {
     SCOPED_TRACE("\"" + row.word + "\"");
-    EXPECT_EQ(IsFullFolderPath(row.word), row.expected);
+    EXPECT_EQ(IsFullFolderPath(Widen(row.word)), row.expected);
   }
 }
 
@@ -84,6 +87,30 @@ TEST(SizeRegistration, GoesWhereTheRegistrationWasFound) {
     environment.RegistrationKey = row.registration_key;
     EXPECT_EQ(SizeRegistrationKey(environment, info), row.expected);
   }
+}
+
+TEST(InstallFolder, AFullPathMayBeNamedInAnyScriptButItsDriveIsALatinLetter) {
+  const struct {
+    std::u16string folder;
+    bool expected;
+  } rows[] = {
+      {u"C:\\Игры\\Kestrane\\", true}, {u"\\\\сервер\\общий\\", true},
+      {u"D:\\游戏\\", true},           {u"Д:\\Игры\\", false},  // Cyrillic De is no drive letter
+      {u"Ｃ:\\Games\\", false},                                 // nor is a full-width C
+      {u"Игры\\Kestrane\\", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(IsFullFolderPath(row.folder), row.expected) << Utf8FromUtf16(row.folder);
+  }
+}
+
+TEST(InstallFolder, FilesOfThePackageAreNamedInsideItInFull) {
+  InstallEnvironment environment;
+  environment.InstallDir = u"C:\\Игры\\Kestrane\\";
+  EXPECT_EQ(InstallDirFile(environment, "Kestrane.exe"), u"C:\\Игры\\Kestrane\\Kestrane.exe");
+  // The package's own names are its code page 1251 text: "Кестрейн.exe".
+  EXPECT_EQ(InstallDirFile(environment, "\xCA\xE5\xF1\xF2\xF0\xE5\xE9\xED.exe"),
+            u"C:\\Игры\\Kestrane\\Кестрейн.exe");
 }
 
 }  // namespace

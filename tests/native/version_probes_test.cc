@@ -7,6 +7,7 @@
 #include <string>
 
 #include "payload/version_probes.h"
+#include "startup/message_text.h"
 #include "report_capture.h"
 
 namespace kestrane {
@@ -54,7 +55,7 @@ TEST_F(LngVersionTest, VersionIsTheLineAfterTheLangverHeader) {
   for (const auto& c : cases) {
     g_reportCapture.Clear();
     WriteLanguageFile(c.bytes);
-    EXPECT_EQ(ReadLngVersion(path_), c.version) << c.name;
+    EXPECT_EQ(ReadLngVersion(Utf16FromUtf8(path_)), c.version) << c.name;
     EXPECT_TRUE(g_reportCapture.messages.empty()) << c.name;
   }
 }
@@ -77,7 +78,7 @@ TEST_F(LngVersionTest, UnreadableVersionIsReportedWithTheFullPathAndGivesZero) {
   for (const auto& c : cases) {
     g_reportCapture.Clear();
     WriteLanguageFile(c.bytes);
-    EXPECT_EQ(ReadLngVersion(path_), 0) << c.name;
+    EXPECT_EQ(ReadLngVersion(Utf16FromUtf8(path_)), 0) << c.name;
     ASSERT_EQ(g_reportCapture.messages.size(), 1u) << c.name;
     EXPECT_EQ(g_reportCapture.messages[0].english_or_text,
               "Can't handle the language support file " + path_)
@@ -93,10 +94,10 @@ TEST_F(LngVersionTest, UnreadableVersionIsReportedWithTheFullPathAndGivesZero) {
 }
 
 TEST_F(LngVersionTest, MissingFileGivesZeroSilently) {
-  EXPECT_EQ(ReadLngVersion(dir_ + "absent.lng"), 0);
-  EXPECT_EQ(ReadLngVersion(dir_ + "absent/deeper.lng"), 0);
-  EXPECT_EQ(ReadLngVersion(""), 0);
-  EXPECT_EQ(ReadLngVersion(dir_), 0);  // a folder is no file
+  EXPECT_EQ(ReadLngVersion(Utf16FromUtf8(dir_ + "absent.lng")), 0);
+  EXPECT_EQ(ReadLngVersion(Utf16FromUtf8(dir_ + "absent/deeper.lng")), 0);
+  EXPECT_EQ(ReadLngVersion(Utf16FromUtf8("")), 0);
+  EXPECT_EQ(ReadLngVersion(Utf16FromUtf8(dir_)), 0);  // a folder is no file
   EXPECT_TRUE(g_reportCapture.messages.empty());
 }
 

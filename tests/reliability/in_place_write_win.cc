@@ -11,8 +11,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
 
 #include "payload/safe_write_win.h"
+#include "startup/folder_handle_win.h"
 #include "startup/scoped_handle_win.h"
 
 namespace kestrane {
@@ -29,23 +32,62 @@ bool WriteAllBytes(HANDLE file, const void* bytes, size_t size) {
   return true;
 }
 
-bool WriteTemporaryFile(const void* bytes, size_t size, const std::string& path) {
-  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file.valid() && WriteAllBytes(file.get(), bytes, size) && file.Close();
+namespace {
+
+constexpr ULONG kOverwriteOrCreate = 5;  // FILE_OVERWRITE_IF
+
+DWORD OpenForWriting(HANDLE folder, const std::u16string& name, ScopedHandle* file) {
+  NativeOpen how;
+  how.access = GENERIC_WRITE | DELETE;
+  how.disposition = kOverwriteOrCreate;
+  how.options = FILE_NON_DIRECTORY_FILE;
+  return OpenInFolder(folder, name, how, file);
 }
 
-bool ReplaceFileWith(const std::string& source, const std::string& target) {
-  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}  // namespace
+
+bool IsExistingFileIn(HANDLE folder, const std::u16string& name) {
+  NativeOpen how;
+  how.access = FILE_READ_ATTRIBUTES;
+  how.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  how.disposition = kNativeOpenExisting;
+  how.options = FILE_NON_DIRECTORY_FILE;
+  ScopedHandle file;
+  return OpenInFolder(folder, name, how, &file) == ERROR_SUCCESS;
+}
+
+bool RemoveThroughHandle(ScopedHandle& file) {
+  const bool marked = MarkForDeletion(file.get()) == ERROR_SUCCESS;
+  return file.Close() && marked;
+}
+
+bool WriteTemporaryFile(const void* bytes, size_t size, HANDLE folder, const std::u16string& name,
+                        ScopedHandle* file) {
+  ScopedHandle created;
+  if (OpenForWriting(folder, name, &created) != ERROR_SUCCESS) return false;
+  if (!WriteAllBytes(created.get(), bytes, size)) return false;
+  *file = std::move(created);
+  return true;
+}
+
+bool ReopenTemporaryFile(HANDLE folder, const std::u16string& name, ScopedHandle* file) {
+  NativeOpen how;
+  how.access = DELETE;
+  how.disposition = kNativeOpenExisting;
+  return OpenInFolder(folder, name, how, file) == ERROR_SUCCESS;
+}
+
+bool ReplaceFileWith(HANDLE source, HANDLE folder, const std::u16string& target_name) {
+  return RenameIntoFolder(source, folder, target_name, true) == ERROR_SUCCESS;
 }
 
 // The fault: the target is truncated and rewritten under its own name. It goes out in small
 // pieces, as most writers do; one call for the whole payload would leave a torn file only
 // for the moment between the truncation and that call, which a kill seldom meets.
-bool WriteFileReplacing(const void* bytes, size_t size, const std::string& target) {
-  ScopedHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
+bool WriteFileReplacing(const void* bytes, size_t size, HANDLE folder,
+                        const std::u16string& target_name) {
+  ScopedHandle file;
+  if (OpenForWriting(folder, target_name, &file) != ERROR_SUCCESS) return false;
   const char* next = static_cast<const char*>(bytes);
   for (size_t left = size; left > 0;) {
     const size_t piece = std::min(left, size_t{64} << 10);

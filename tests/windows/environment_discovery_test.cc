@@ -10,6 +10,7 @@
 #include "startup/registry_win.h"
 #include "startup/startup_settings.h"
 #include "support/box_answerer.h"
+#include "support/held_target.h"
 #include "support/test_registry.h"
 #include "startup/messages.h"
 
@@ -52,7 +53,7 @@ TEST_F(EnvironmentDiscovery, RegistrationOnlyUnderWow6432NodeIsFound) {
   ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPlainKey)) << "the 64-bit view keeps them apart";
 
   ASSERT_TRUE(Discover());
-  EXPECT_EQ(env_.InstallDir, "C:\\Games32\\Kestrane\\");
+  EXPECT_EQ(env_.InstallDir, u"C:\\Games32\\Kestrane\\");
   EXPECT_EQ(env_.RegistrationKey, kMirrorKey);
   EXPECT_EQ(env_.UninstallKey, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\")
       << "the uninstall key itself keeps its plain path";
@@ -65,7 +66,7 @@ TEST_F(EnvironmentDiscovery, PlainRegistrationWinsOverTheMirror) {
                              "C:\\Games32\\Kestrane\\unins000.exe"));
 
   ASSERT_TRUE(Discover());
-  EXPECT_EQ(env_.InstallDir, "C:\\Games64\\Kestrane\\");
+  EXPECT_EQ(env_.InstallDir, u"C:\\Games64\\Kestrane\\");
   EXPECT_EQ(env_.RegistrationKey, kPlainKey);
 }
 
@@ -75,7 +76,7 @@ TEST_F(EnvironmentDiscovery, PlainRegistrationWinsEvenWhenTheMirrorIsUnreadable)
   ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kMirrorKey, "UninstallString", 7));
 
   ASSERT_TRUE(Discover()) << "the mirror is not read at all";
-  EXPECT_EQ(env_.InstallDir, "C:\\Games64\\Kestrane\\");
+  EXPECT_EQ(env_.InstallDir, u"C:\\Games64\\Kestrane\\");
 }
 
 TEST_F(EnvironmentDiscovery, WithoutRegistrationTheProgramFilesFolderIsAssumed) {
@@ -84,8 +85,8 @@ TEST_F(EnvironmentDiscovery, WithoutRegistrationTheProgramFilesFolderIsAssumed) 
   ASSERT_FALSE(program_files.empty());
 
   ASSERT_TRUE(Discover());
-  EXPECT_EQ(env_.InstallDir, program_files + "\\" + kTestProgram + "\\");
-  EXPECT_EQ(env_.ProgramFilesDir, program_files + "\\");
+  EXPECT_EQ(env_.InstallDir, WideFromAnsi(program_files + "\\" + kTestProgram + "\\"));
+  EXPECT_EQ(env_.ProgramFilesDir, WideFromAnsi(program_files + "\\"));
   EXPECT_EQ(env_.RegistrationKey, "");
 }
 
@@ -95,7 +96,7 @@ TEST_F(EnvironmentDiscovery, RegistrationWithoutUninstallStringIsNoRegistration)
                              "C:\\Games32\\Kestrane\\unins000.exe"));
 
   ASSERT_TRUE(Discover());
-  EXPECT_EQ(env_.InstallDir, "C:\\Games32\\Kestrane\\");
+  EXPECT_EQ(env_.InstallDir, u"C:\\Games32\\Kestrane\\");
   EXPECT_EQ(env_.RegistrationKey, kMirrorKey);
 }
 
@@ -120,7 +121,7 @@ TEST_F(EnvironmentDiscovery, InstallFolderIsCutFromTheUninstallCommand) {
     ASSERT_TRUE(
         SetStringValue(HKEY_LOCAL_MACHINE, kPlainKey, "UninstallString", c.uninstall_string));
     ASSERT_TRUE(Discover()) << c.name;
-    EXPECT_EQ(env_.InstallDir, c.install_dir) << c.name;
+    EXPECT_EQ(env_.InstallDir, WideFromAnsi(c.install_dir)) << c.name;
     EXPECT_EQ(env_.RegistrationKey, kPlainKey) << c.name;
   }
 }
@@ -150,11 +151,14 @@ TEST_F(EnvironmentDiscovery, FoldersAreReadAndEndWithABackslash) {
   EXPECT_EQ(env.CommonDesktop,
             ReadStringValue(HKEY_LOCAL_MACHINE, kShellFolders, "Common Desktop") + "\\");
   for (const std::string* folder :
-       {&env.SystemDir, &env.WindowsDir, &env.ProgramFilesDir, &env.TempDir, &env.CommonDesktop,
-        &env.ProgramsRoot, &env.UserPrograms, &env.UserDesktop, &env.UserStartup, &env.UninstallKey,
-        &env.InstallDir}) {
+       {&env.SystemDir, &env.WindowsDir, &env.TempDir, &env.CommonDesktop, &env.ProgramsRoot,
+        &env.UserPrograms, &env.UserDesktop, &env.UserStartup, &env.UninstallKey}) {
     ASSERT_FALSE(folder->empty());
     EXPECT_EQ(folder->back(), '\\') << *folder;
+  }
+  for (const std::u16string* folder : {&env.ProgramFilesDir, &env.InstallDir}) {
+    ASSERT_FALSE(folder->empty());
+    EXPECT_EQ(folder->back(), u'\\');
   }
 }
 
@@ -191,7 +195,7 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
       boxes = answerer.Boxes();
     }
     EXPECT_FALSE(discovered) << c.russian;
-    EXPECT_EQ(env_.InstallDir, "") << "discovery stopped before the uninstall key";
+    EXPECT_EQ(env_.InstallDir, u"") << "discovery stopped before the uninstall key";
     if (BoxesCanBeRead()) {
       EXPECT_EQ(boxes.size(), 1u) << c.russian;
       if (boxes.size() != 1) continue;
@@ -202,6 +206,42 @@ TEST_F(EnvironmentDiscovery, UnreadableUserShellFolderIsReportedAndStopsDiscover
   g_startupSettings.RussianUI = false;
   // Without an X display no box can be shown or read, so the texts above went unchecked.
   if (!BoxesCanBeRead()) GTEST_SKIP() << "no X display: the report's text was not read";
+}
+
+// A Unicode installer registers through the wide functions; a name no ANSI code page holds
+// (Cyrillic on an English system, Greek on a Russian one, Chinese on either) is read whole.
+TEST_F(EnvironmentDiscovery, AFolderNamedInAnyScriptIsReadWhole) {
+  const struct {
+    const char* name;
+    const std::string* key;
+    std::wstring uninstall_string;
+    std::u16string install_dir;
+  } cases[] = {
+      {"Cyrillic, quoted", &kPlainKey, L"\"C:\\Игры\\Kestrane\\unins000.exe\" /SILENT",
+       u"C:\\Игры\\Kestrane\\"},
+      {"Cyrillic, unquoted, only in the mirror", &kMirrorKey, L"C:\\Игры\\Kestrane\\unins000.exe",
+       u"C:\\Игры\\Kestrane\\"},
+      {"Greek", &kPlainKey, L"C:\\Παιχνίδια\\Kestrane\\unins000.exe", u"C:\\Παιχνίδια\\Kestrane\\"},
+      {"Chinese", &kPlainKey, L"\"D:\\游戏\\Kestrane\\unins000.exe\"", u"D:\\游戏\\Kestrane\\"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, kPlainKey));
+    ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, kMirrorKey));
+    HKEY key = nullptr;
+    const std::wstring path(c.key->begin(), c.key->end());
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const auto size = static_cast<DWORD>((c.uninstall_string.size() + 1) * sizeof(wchar_t));
+    const LONG set =
+        RegSetValueExW(key, L"UninstallString", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(c.uninstall_string.c_str()), size);
+    RegCloseKey(key);
+    ASSERT_EQ(set, ERROR_SUCCESS) << c.name;
+    ASSERT_TRUE(Discover()) << c.name;
+    EXPECT_EQ(env_.InstallDir, c.install_dir) << c.name;
+    EXPECT_EQ(env_.RegistrationKey, *c.key) << c.name;
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "support/box_answerer.h"
 #include "support/test_files.h"
 #include "startup/messages.h"
+#include "support/held_target.h"
 
 namespace kestrane {
 namespace {
@@ -49,7 +50,7 @@ class PayloadExtraction : public testing::Test {
   Outcome Extract(const std::string& name, const std::string& target, bool guarded = false) {
     Outcome outcome;
     BoxAnswerer answerer;
-    outcome.written = ExtractPayload(name, "cok", target, guarded);
+    outcome.written = ExtractPayloadTo(name, "cok", target, guarded);
     outcome.boxes = answerer.Boxes();
     return outcome;
   }
@@ -115,7 +116,7 @@ TEST_F(PayloadExtraction, ResourceNamesMatchWithoutRegardToCase) {
   for (const char* name : {"kvx", "KVX", "Kvx"}) {
     RemoveTree(target_);
     BoxAnswerer answerer;
-    EXPECT_TRUE(ExtractPayload(name, "CoK", target_, false)) << name;
+    EXPECT_TRUE(ExtractPayloadTo(name, "CoK", target_, false)) << name;
     EXPECT_EQ(Contents(target_), payload_) << name;
   }
 }

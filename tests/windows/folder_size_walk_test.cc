@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "environment/folder_size_win.h"
+#include "support/held_target.h"
 #include "support/test_files.h"
 
 namespace kestrane {
@@ -72,9 +73,10 @@ TEST_F(FolderSizeWalk, SumsEveryFileOfTheTreeInWholeKiB) {
     RemoveTree(root_);
     ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
     MakeTree(c.files);
-    EXPECT_EQ(FolderSizeKiB(root_), c.kib) << c.name;
+    EXPECT_EQ(FolderSizeKiB(WideFromAnsi(root_)), c.kib) << c.name;
     std::string without_backslash = root_.substr(0, root_.size() - 1);
-    EXPECT_EQ(FolderSizeKiB(without_backslash), c.kib) << c.name << " (no closing backslash)";
+    EXPECT_EQ(FolderSizeKiB(WideFromAnsi(without_backslash)), c.kib)
+        << c.name << " (no closing backslash)";
   }
 }
 
@@ -90,7 +92,7 @@ TEST_F(FolderSizeWalk, NoFolderGivesMinusOne) {
       {"a file, not a folder", root_ + "file.bin"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FolderSizeKiB(c.folder), -1) << c.name;
+    EXPECT_EQ(FolderSizeKiB(WideFromAnsi(c.folder)), -1) << c.name;
   }
 }
 
@@ -112,8 +114,10 @@ TEST_F(FolderSizeWalk, DirectoryLinksAreNotFollowed) {
       << "a link to a folder shows as a directory reparse point";
   ASSERT_TRUE(PathExists(tree + "sub\\deeper\\up\\sub\\b.bin")) << "the cycle is real";
 
-  EXPECT_EQ(FolderSizeKiB(tree), 3) << "each real file once; the cycle and the link out skipped";
-  EXPECT_EQ(FolderSizeKiB(tree + "sub\\elsewhere"), 10) << "a link named directly is measured";
+  EXPECT_EQ(FolderSizeKiB(WideFromAnsi(tree)), 3)
+      << "each real file once; the cycle and the link out skipped";
+  EXPECT_EQ(FolderSizeKiB(WideFromAnsi(tree + "sub\\elsewhere")), 10)
+      << "a link named directly is measured";
 }
 
 }  // namespace

@@ -15,12 +15,19 @@
 #include "startup/startup_settings.h"
 #include "startup/message_text_win.h"
 #include "support/box_answerer.h"
+#include "support/held_target.h"
 #include "support/test_files.h"
 #include "payload/temp_name.h"
 #include "startup/messages.h"
 
 namespace kestrane {
 namespace {
+
+// The temporary name beside an ASCII target, as the writer makes it.
+std::string TempNameOf(const std::string& target) {
+  const std::u16string temp = MakeTempName(WideFromAnsi(target));
+  return std::string(temp.begin(), temp.end());
+}
 
 constexpr DWORD kWindowWaitMillis = 5000;
 
@@ -175,7 +182,7 @@ class GuardedWrite : public testing::Test {
   }
 
   WriteOutcome Write(const std::string& bytes, const std::string& type, const std::string& target) {
-    return WriteGuarded(bytes.data(), bytes.size(), type, target);
+    return WriteGuardedTo(bytes.data(), bytes.size(), type, target);
   }
 
   std::string folder_;
@@ -287,7 +294,7 @@ TEST_F(GuardedWrite, OtherKindsAndExclamationMarkLanguageFilesAreReplacedWithout
     BoxAnswerer answerer;
     EXPECT_EQ(Write(c.new_bytes, c.type, c.target), WriteOutcome::kWritten) << c.name;
     EXPECT_EQ(Contents(c.target), c.new_bytes) << c.name;
-    EXPECT_FALSE(PathExists(MakeTempName(c.target))) << c.name;
+    EXPECT_FALSE(PathExists(TempNameOf(c.target))) << c.name;
     EXPECT_TRUE(answerer.Boxes().empty()) << c.name << ": no question, and no version read";
   }
 }
@@ -308,8 +315,8 @@ std::vector<KindCase> OlderCases() {
 void ExpectOlderQuestion(const std::vector<AnsweredBox>& boxes, const std::string& target,
                          const KindCase& c) {
   ASSERT_EQ(boxes.size(), 1u) << c.name;
-  const OlderQuestion expected =
-      BuiltInOlderQuestion(g_startupSettings.RussianUI, target, c.existing_version, c.new_version);
+  const OlderQuestion expected = BuiltInOlderQuestion(
+      g_startupSettings.RussianUI, WideFromAnsi(target), c.existing_version, c.new_version);
   EXPECT_EQ(boxes[0].caption, WideText(expected.caption)) << c.name;
   EXPECT_EQ(boxes[0].text, WideText(expected.text)) << c.name;
   EXPECT_TRUE(boxes[0].yes_no) << c.name;
@@ -338,7 +345,7 @@ TEST_F(GuardedWrite, OlderFileAnsweredNoLeavesTheTargetAndRemovesTheCopy) {
       }
       ExpectOlderQuestion(boxes, target, c);
       EXPECT_EQ(Contents(target), c.existing_bytes) << c.name;
-      EXPECT_FALSE(PathExists(MakeTempName(target))) << c.name;
+      EXPECT_FALSE(PathExists(TempNameOf(target))) << c.name;
       ExpectEmptyProgressWindow(c.name);
       HideProgressWindow();
     }
@@ -357,7 +364,7 @@ TEST_F(GuardedWrite, OlderFileAnsweredYesReplacesTheTarget) {
     }
     ExpectOlderQuestion(boxes, target, c);
     EXPECT_EQ(Contents(target), c.new_bytes) << c.name;
-    EXPECT_FALSE(PathExists(MakeTempName(target))) << c.name;
+    EXPECT_FALSE(PathExists(TempNameOf(target))) << c.name;
     ExpectEmptyProgressWindow(c.name);
     HideProgressWindow();
   }
@@ -376,7 +383,8 @@ TEST_F(GuardedWrite, LanguageFileWhoseNewCopyHasNoVersionIsReportedByItsTemporar
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text,
             L"Can't handle the language support file " + FromAnsi(folder_ + "~russian.lng"));
-  EXPECT_EQ(boxes[1].text, WideText(BuiltInOlderQuestion(false, target, "12", "0").text));
+  EXPECT_EQ(boxes[1].text,
+            WideText(BuiltInOlderQuestion(false, WideFromAnsi(target), "12", "0").text));
   EXPECT_EQ(Contents(target), Lng(12, "old"));
   EXPECT_FALSE(PathExists(folder_ + "~russian.lng"));
 }
@@ -434,7 +442,7 @@ TEST_F(GuardedExtraction, TargetHeldOpenDuringTheReplaceIsReportedOnceAndKeepsIt
   bool written = true;
   {
     BoxAnswerer answerer({{IDYES, hold}, {IDOK, nullptr}});
-    written = ExtractPayload("kvx", "cok", target_, true);
+    written = ExtractPayloadTo("kvx", "cok", target_, true);
     boxes = answerer.Boxes();
   }
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -461,7 +469,7 @@ TEST_F(GuardedExtraction, TargetHeldOpenThroughoutCannotBeReadNorReplaced) {
     bool written = true;
     {
       BoxAnswerer answerer;
-      written = ExtractPayload("kvx", "cok", target_, true);
+      written = ExtractPayloadTo("kvx", "cok", target_, true);
       boxes = answerer.Boxes();
     }
     EXPECT_FALSE(written);
@@ -481,7 +489,7 @@ TEST_F(GuardedExtraction, ReadOnlyTargetAnsweredYesIsReportedAndKeepsItsBytes) {
   std::vector<AnsweredBox> boxes;
   {
     BoxAnswerer answerer({{IDYES, nullptr}, {IDOK, nullptr}});
-    EXPECT_FALSE(ExtractPayload("kvx", "cok", target_, true));
+    EXPECT_FALSE(ExtractPayloadTo("kvx", "cok", target_, true));
     boxes = answerer.Boxes();
   }
   ASSERT_EQ(boxes.size(), 2u);
@@ -495,7 +503,7 @@ TEST_F(GuardedExtraction, AnswerNoIsNoFailure) {
   std::vector<AnsweredBox> boxes;
   {
     BoxAnswerer answerer({{IDNO, nullptr}});
-    EXPECT_FALSE(ExtractPayload("kvx", "cok", target_, true)) << "the new bytes are not in place";
+    EXPECT_FALSE(ExtractPayloadTo("kvx", "cok", target_, true)) << "the new bytes are not in place";
     boxes = answerer.Boxes();
   }
   ASSERT_EQ(boxes.size(), 1u) << "the question and no report";
@@ -524,7 +532,7 @@ TEST_F(GuardedExtraction, TargetThatCannotBeMadeIsReportedOnce) {
     std::vector<AnsweredBox> boxes;
     {
       BoxAnswerer answerer;
-      EXPECT_FALSE(ExtractPayload("kvx", "cok", c.target, true)) << c.name;
+      EXPECT_FALSE(ExtractPayloadTo("kvx", "cok", c.target, true)) << c.name;
       boxes = answerer.Boxes();
     }
     ASSERT_EQ(boxes.size(), 1u) << c.name;
@@ -554,7 +562,7 @@ TEST_F(GuardedExtraction, MissingTargetOnAFullDiskLeavesNoPartialFile) {
   std::vector<AnsweredBox> boxes;
   {
     BoxAnswerer answerer;
-    EXPECT_FALSE(ExtractPayload("kvx", "cok", target, true));
+    EXPECT_FALSE(ExtractPayloadTo("kvx", "cok", target, true));
     boxes = answerer.Boxes();
   }
   const bool partial_left = PathExists(target);
@@ -581,7 +589,7 @@ TEST_F(GuardedExtraction, ChosenLanguageAsksWithItsOwnCaptionAndText) {
     std::vector<AnsweredBox> boxes;
     {
       BoxAnswerer answerer({{IDNO, nullptr}});
-      EXPECT_FALSE(ExtractPayload("kvx", "cok", target_, true));
+      EXPECT_FALSE(ExtractPayloadTo("kvx", "cok", target_, true));
       boxes = answerer.Boxes();
     }
     ASSERT_EQ(boxes.size(), 1u);

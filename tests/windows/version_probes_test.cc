@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/held_target.h"
+
 namespace kestrane {
 namespace {
 
@@ -63,9 +65,9 @@ TEST_F(VersionProbesTest, PayloadOfThisPackageReadsAsEachKind) {
   const std::string payload = PayloadPath();
   ASSERT_NE(GetFileAttributesA(payload.c_str()), INVALID_FILE_ATTRIBUTES)
       << payload << " is missing: build the assets (make win64) or set KESTRANE_ASSETS_DIR";
-  EXPECT_EQ(ReadCokVersion(payload), 367);
-  EXPECT_EQ(ReadPakVersion(payload), 51969);  // bytes 6 and 7 are 0x01 0xCB
-  EXPECT_EQ(Read3bsVersion(payload), 1);
+  EXPECT_EQ(ReadCokVersion(WideFromAnsi(payload)), 367);
+  EXPECT_EQ(ReadPakVersion(WideFromAnsi(payload)), 51969);  // bytes 6 and 7 are 0x01 0xCB
+  EXPECT_EQ(Read3bsVersion(WideFromAnsi(payload)), 1);
 }
 
 TEST_F(VersionProbesTest, FixedOffsetNumbersNeedAllTheirBytes) {
@@ -85,17 +87,17 @@ TEST_F(VersionProbesTest, FixedOffsetNumbersNeedAllTheirBytes) {
   };
   for (const auto& c : cases) {
     const std::string path = Write("probe.bin", c.bytes);
-    EXPECT_EQ(ReadPakVersion(path), c.pak) << c.name;
-    EXPECT_EQ(ReadCokVersion(path), c.cok) << c.name;
-    EXPECT_EQ(Read3bsVersion(path), c.three_bs) << c.name;
+    EXPECT_EQ(ReadPakVersion(WideFromAnsi(path)), c.pak) << c.name;
+    EXPECT_EQ(ReadCokVersion(WideFromAnsi(path)), c.cok) << c.name;
+    EXPECT_EQ(Read3bsVersion(WideFromAnsi(path)), c.three_bs) << c.name;
   }
 }
 
 TEST_F(VersionProbesTest, MissingOrBusyFilesGiveZero) {
-  EXPECT_EQ(ReadPakVersion(dir_ + "absent.pak"), 0);
-  EXPECT_EQ(ReadCokVersion(dir_ + "absent\\deeper.cok"), 0);
-  EXPECT_EQ(Read3bsVersion(dir_), 0);  // a folder
-  EXPECT_EQ(ReadCokVersion(""), 0);
+  EXPECT_EQ(ReadPakVersion(WideFromAnsi(dir_ + "absent.pak")), 0);
+  EXPECT_EQ(ReadCokVersion(WideFromAnsi(dir_ + "absent\\deeper.cok")), 0);
+  EXPECT_EQ(Read3bsVersion(WideFromAnsi(dir_)), 0);  // a folder
+  EXPECT_EQ(ReadCokVersion(WideFromAnsi("")), 0);
 
   const std::string path = Write("held.cok", std::string("kvx\0\x22\x6F\x01\xCB", 8));
   // Held open by another handle, even one that lets others read: the probes allow no
@@ -105,13 +107,13 @@ TEST_F(VersionProbesTest, MissingOrBusyFilesGiveZero) {
     HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(ReadCokVersion(path), 0) << "share " << share;
-    EXPECT_EQ(ReadPakVersion(path), 0) << "share " << share;
-    EXPECT_EQ(Read3bsVersion(path), 0) << "share " << share;
+    EXPECT_EQ(ReadCokVersion(WideFromAnsi(path)), 0) << "share " << share;
+    EXPECT_EQ(ReadPakVersion(WideFromAnsi(path)), 0) << "share " << share;
+    EXPECT_EQ(Read3bsVersion(WideFromAnsi(path)), 0) << "share " << share;
     CloseHandle(holder);
   }
   // Released, the same file reads, and the probes did not keep it open themselves.
-  EXPECT_EQ(ReadCokVersion(path), 367);
+  EXPECT_EQ(ReadCokVersion(WideFromAnsi(path)), 367);
   HANDLE exclusive = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(exclusive, INVALID_HANDLE_VALUE);
@@ -138,7 +140,7 @@ TEST_F(VersionProbesTest, ExecutableVersionIsTheFileVersionTextOfTheFirstTransla
     if (c.name[0] != 'm' && c.name[0] != 'f') {
       ASSERT_NE(GetFileAttributesA(c.path.c_str()), INVALID_FILE_ATTRIBUTES) << c.path;
     }
-    EXPECT_EQ(ReadFileVersionText(c.path), c.version) << c.name;
+    EXPECT_EQ(ReadFileVersionText(WideFromAnsi(c.path)), c.version) << c.name;
   }
 }
 

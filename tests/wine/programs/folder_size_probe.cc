@@ -2,7 +2,10 @@
 // benchmarks: folder_size_probe FOLDER prints "kib=<n> ms=<time of the call>".
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
+#include <string>
 
 #include "environment/folder_size_win.h"
 
@@ -14,7 +17,13 @@ int main(int argc, char** argv) {
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
-  const int32_t kib = kestrane::FolderSizeKiB(argv[1]);
+  // The folder as the wide command line gives it, so that a name in any script is measured.
+  int count = 0;
+  LPWSTR* wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide_args == nullptr || count != 2) return 2;
+  const std::u16string folder(wide_args[1], wide_args[1] + lstrlenW(wide_args[1]));
+  LocalFree(wide_args);
+  const int32_t kib = kestrane::FolderSizeKiB(folder);
   QueryPerformanceCounter(&end);
   std::printf("kib=%ld ms=%.2f\n", static_cast<long>(kib),
               1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /

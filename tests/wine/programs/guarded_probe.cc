@@ -23,6 +23,17 @@
 
 namespace {
 
+// The text decoded from the ANSI code page, as the command line gave it.
+std::u16string WideFromAnsi(const std::string& ansi) {
+  if (ansi.empty()) return std::u16string();
+  const int length = static_cast<int>(ansi.size());
+  const int wide_length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+  if (wide_length <= 0) return std::u16string();
+  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, &wide[0], wide_length);
+  return std::u16string(wide.begin(), wide.end());
+}
+
 constexpr DWORD kWindowWaitMillis = 5000;
 constexpr DWORD kMaxLingerMillis = 60000;
 
@@ -95,8 +106,15 @@ int main(int argc, char** argv) {
     language.OpenLanguageFileName = words[3];
   }
 
+  // The target's folder is held for the write, as the update run holds the install folder.
+  const size_t slash = words[1].find_last_of('\\');
+  const std::string folder_path = slash == std::string::npos ? "" : words[1].substr(0, slash + 1);
+  const std::string name = words[1].substr(slash == std::string::npos ? 0 : slash + 1);
+  const kestrane::HeldFolder folder(WideFromAnsi(folder_path));
   const kestrane::WriteOutcome outcome =
-      kestrane::WriteGuarded(payload.data(), payload.size(), words[0], words[1]);
+      folder.held() ? kestrane::WriteGuarded(payload.data(), payload.size(), words[0], folder,
+                                             WideFromAnsi(name))
+                    : kestrane::WriteOutcome::kFailed;
   std::printf("outcome=%s\n", outcome == kestrane::WriteOutcome::kWritten ? "written"
                               : outcome == kestrane::WriteOutcome::kKept  ? "kept"
                                                                           : "failed");
