@@ -10,9 +10,9 @@ Every test runs on a Windows 10 prefix. The one slow test waits out the replace'
 from pathlib import Path
 
 import harness
-from update_support import (FINISH_QUESTION, HOST_FOLDER, INSTALL_QUESTION, OLD_COK_VERSION,
-                            PACKAGE, PAYLOAD, TITLE, UNINSTALL_KEY, UNINSTALL_KEY_WOW,
-                            cant_install, cok_bytes, cok_version, error, estimated_size,
+from update_support import (FINISH_QUESTION, HOST_FOLDER, INSTALL_QUESTION, LOCALES,
+                            OLD_COK_VERSION, PACKAGE, PAYLOAD, TITLE, UNINSTALL_KEY,
+                            UNINSTALL_KEY_WOW, cant_install, cok_bytes, cok_version, error, estimated_size,
                             folder_size_kib, install_sample, payload_installed, question,
                             run_update, shown)
 from test_guarded import older_question
@@ -211,8 +211,8 @@ def test_a_held_target_in_a_cyrillic_folder_is_reported_by_its_real_path(env):
                                                           'quit': 'ignore'})
     env.start_host(CYRILLIC_FOLDER)
     assert env.wait_host_event(folder, 'file_held', timeout=10) is not None, env.host_log(folder)
-    run_expecting(env, 8, [error((TITLE['en'], cant_install('en', CYRILLIC_FOLDER + r'\kvx.cok')))],
-                  args=['modest'], answers=['ok'], language='en')
+    report = error((TITLE['en'], cant_install('en', CYRILLIC_FOLDER + r'\kvx.cok')))
+    run_expecting(env, 8, [report], args=['modest'], answers=['ok'], language='en')
     assert cok_version(folder / 'kvx.cok') == OLD_COK_VERSION, 'kvx.cok was replaced'
     assert sorted(p.name for p in folder.glob('*kvx*')) == ['kvx.cok'], 'a file was left'
 
@@ -234,7 +234,7 @@ def test_two_runs_at_once_in_a_cyrillic_folder_both_install(env):
         fresh(env)
         folder = unicode_sample(env, CYRILLIC_FOLDER)
         r = env.run(env.program('start_together'), ['2', env.win_path(PACKAGE), 'modest'],
-                    output=True, timeout=60)
+                    locale=LOCALES['en'], output=True, timeout=60)
         assert (r.output.split(), boxes_of(r)) == (['exit=0', 'exit=0'], []), (round_, r)
         r.check()
         assert_installed(env, folder)
@@ -247,6 +247,12 @@ OWN_FILES = {'~kvx.cok': b'the renamer\'s own temporary file',
 
 
 def test_renaming_the_folder_away_while_the_write_waits_is_refused_and_the_run_installs(env):
+    swap_while_the_write_waits(env)
+
+
+def swap_while_the_write_waits(env, **run_options):
+    """Runs the package under folder_swap against the sample installation and fails naming
+    every way the swap reached the update."""
     fresh(env)
     folder = unicode_sample(env, HOST_FOLDER)
     own_win = HOST_FOLDER + '-own'
@@ -258,7 +264,7 @@ def test_renaming_the_folder_away_while_the_write_waits_is_refused_and_the_run_i
     moved_away = Path(env.unix_path(HOST_FOLDER + '-moved-away'))
     env.cleanup_path(moved_away)
     r = env.run(env.program('folder_swap'), [HOST_FOLDER, own_win, env.win_path(PACKAGE),
-                                             'modest'], output=True, timeout=60)
+                                             'modest'], output=True, timeout=60, **run_options)
     steps = dict(line.split('=', 1) for line in r.output.splitlines() if '=' in line)
     problems = []
     if steps.get('temporary_seen') != '1':
