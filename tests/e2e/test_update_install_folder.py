@@ -12,9 +12,9 @@ from pathlib import Path
 import harness
 from update_support import (FINISH_QUESTION, HOST_FOLDER, INSTALL_QUESTION, LOCALES,
                             OLD_COK_VERSION, PACKAGE, PAYLOAD, TITLE, UNINSTALL_KEY,
-                            UNINSTALL_KEY_WOW, cant_install, cok_bytes, cok_version, error, estimated_size,
-                            folder_size_kib, install_sample, payload_installed, question,
-                            run_update, shown)
+                            UNINSTALL_KEY_WOW, cant_install, cok_bytes, cok_version, error,
+                            estimated_size, folder_size_kib, install_sample, payload_installed,
+                            question, run_update, shown)
 from test_guarded import older_question
 from winenv.common import hex_text
 
