@@ -282,6 +282,9 @@ def swap_while_the_write_waits(env, **run_options):
         problems.append(f'kvx.cok holds the renamer\'s own file: {installed!r}')
     elif not payload_installed(folder):
         problems.append('kvx.cok does not hold the payload')
+    elif estimated_size(env) != ('REG_DWORD', folder_size_kib(folder)):
+        problems.append(f'EstimatedSize {estimated_size(env)}, {folder_size_kib(folder)} KiB '
+                        f'in the install folder')
     # Wherever the renamer's folder ended up, its files are there as it made them.
     where = folder if not own.exists() else own
     kept = {p.name: p.read_bytes() for p in where.iterdir() if p.name in OWN_FILES}
