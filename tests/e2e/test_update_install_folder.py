@@ -296,3 +296,20 @@ def swap_while_the_write_waits(env, **run_options):
     if moved_away.exists() or left:
         problems.append(f'left behind: {left}, moved-away folder exists: {moved_away.exists()}')
     assert not problems, '\n'.join(problems) + f'\nswap output: {r.output!r}'
+
+
+def test_an_install_folder_the_user_moved_elsewhere_behind_a_link_is_followed(env):
+    # A program moved to another place with a link left at its old path: the link is the
+    # user's choice, made before the run, and the update goes where it leads.
+    fresh(env)
+    moved_win = r'C:\Moved\Kestrane'
+    moved = install_sample(env, folder=moved_win)
+    env.cleanup_path(moved.parent)
+    link = Path(env.unix_path(HOST_FOLDER))
+    link.parent.mkdir(parents=True, exist_ok=True)
+    link.symlink_to(moved)
+    env.cleanup_path(link)
+    env.reg_set(UNINSTALL_KEY, 'UninstallString', 'REG_SZ', HOST_FOLDER + r'\unins000.exe')
+    run_expecting(env, 0, [], args=['modest'], language='en')
+    assert link.is_symlink() and link.resolve() == moved.resolve(), 'the link was replaced'
+    assert_installed(env, moved)
