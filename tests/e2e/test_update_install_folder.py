@@ -217,6 +217,20 @@ def test_a_held_target_in_a_cyrillic_folder_is_reported_by_its_real_path(env):
     assert sorted(p.name for p in folder.glob('*kvx*')) == ['kvx.cok'], 'a file was left'
 
 
+def test_a_folder_another_program_holds_without_sharing_is_a_failed_write(env):
+    # The update cannot hold the folder against renames, so it writes nothing there.
+    fresh(env)
+    folder = unicode_sample(env, HOST_FOLDER, config={'hold_folder': 1, 'memfile': 0,
+                                                       'window': 0})
+    env.start_host(HOST_FOLDER)
+    assert env.wait_host_event(folder, 'folder_held', timeout=10) is not None, \
+        env.host_log(folder)
+    report = error((TITLE['en'], cant_install('en', HOST_FOLDER + r'\kvx.cok')))
+    run_expecting(env, 8, [report], args=['modest'], answers=['ok'], language='en')
+    assert cok_version(folder / 'kvx.cok') == OLD_COK_VERSION, 'kvx.cok was replaced'
+    assert sorted(p.name for p in folder.glob('*kvx*')) == ['kvx.cok'], 'a file was left'
+
+
 def test_modest_runapp_starts_the_host_from_a_cyrillic_folder(env):
     fresh(env)
     folder = unicode_sample(env, CYRILLIC_FOLDER)

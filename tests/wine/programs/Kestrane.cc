@@ -14,6 +14,8 @@
 //   hold_file=            a file to keep open for reading without write sharing (relative
 //                         paths are taken from the stand-in's folder)
 //   hold_ms=0             release it this long after start (0: keep it until the exit)
+//   hold_folder=0         1: keep the stand-in's own folder open without any sharing until
+//                         the exit
 //   quit=exit             on WM_QUIT: exit, or ignore it
 //   quit_delay_ms=0       after WM_QUIT, keep running (and holding) this long before the exit
 //   lifetime_ms=300000    exit by itself after this long, so that no stand-in outlives a run
@@ -40,6 +42,7 @@ struct Config {
   std::string show = "hidden";
   std::string hold_file;
   uint64_t hold_ms = 0;
+  bool hold_folder = false;
   bool ignore_quit = false;
   uint64_t quit_delay_ms = 0;
   uint64_t lifetime_ms = 300000;
@@ -142,6 +145,8 @@ Config ReadConfig() {
       config.hold_file = value;
     else if (key == "hold_ms")
       config.hold_ms = Number(value, 0);
+    else if (key == "hold_folder")
+      config.hold_folder = value == "1";
     else if (key == "quit")
       config.ignore_quit = value == "ignore";
     else if (key == "quit_delay_ms")
@@ -272,6 +277,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
       Log("file_held", path);
   }
 
+  HANDLE held_folder = INVALID_HANDLE_VALUE;
+  if (config.hold_folder) {
+    held_folder = CreateFileW(g_folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held_folder == INVALID_HANDLE_VALUE)
+      Log("hold_folder_failed", std::to_string(GetLastError()));
+    else
+      Log("folder_held");
+  }
+
   HANDLE memfile = nullptr;
   bool memfile_done = !config.memfile;
   HWND window = nullptr;
@@ -348,6 +363,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     CloseHandle(held);
     Log("file_released");
   }
+  if (held_folder != INVALID_HANDLE_VALUE) CloseHandle(held_folder);
   if (memfile) CloseHandle(memfile);
   Log("exit", "code=" + std::to_string(exit_code));
   return exit_code;
