@@ -56,7 +56,8 @@ The stand-in host application (tests/wine/programs/Kestrane.cc)
   env.wait_host_event(folder, event, timeout=10) -> first entry or None
       events: started, config, memfile_created, file_held, hold_failed, folder_held,
       hold_folder_failed, window_created, window_ready, WM_SHOWWINDOW, WM_SIZE, WM_ACTIVATE,
-      foreground, background, WM_QUIT, quit_ignored, file_released, WM_CLOSE, WM_DESTROY, lifetime_over, exit.
+      foreground, background, WM_QUIT, quit_ignored, file_released, WM_CLOSE, WM_DESTROY,
+      lifetime_over, exit.
   env.start_host(folder_win), env.post_quit_to_host(), env.raise_host(), env.host_window(),
   env.host_memfile_exists(), env.stop_hosts(), env.can_open_for_write(path_win)
   env.wintool([op, word...], ...) for anything else wintool.exe offers.
