@@ -29,6 +29,7 @@ constexpr int kStartFailed = 252;
 constexpr int kNotEnded = 253;
 constexpr DWORD kUpdateTimeoutMs = 60000;
 
+// The argument as one word of a command line.
 std::wstring Quote(const std::wstring& argument) {
   if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
     return argument;
@@ -37,11 +38,13 @@ std::wstring Quote(const std::wstring& argument) {
   return L"\"" + argument + L"\"";
 }
 
+// Prints one step at once, so that a killed run still shows how far it got.
 void Say(const char* key, const std::string& value) {
   std::printf("%s=%s\n", key, value.c_str());
   std::fflush(stdout);
 }
 
+// "ok", or "error N" with the calling thread's last error.
 std::string Outcome(BOOL ok) { return ok ? "ok" : "error " + std::to_string(GetLastError()); }
 
 }  // namespace
