@@ -172,7 +172,7 @@ def test_names_in_other_scripts_inside_the_folder_are_counted_in_the_recorded_si
         own = sum((folder / f).stat().st_size for f in (harness.HOST_EXE, 'standin.cfg'))
         expected_kib = (made + own + PAYLOAD.stat().st_size) >> 10
         run_expecting(env, 0, [], args=['modest'], language='en')
-        assert payload_installed(folder)
+        assert payload_installed(folder), 'kvx.cok does not hold the payload'
         assert folder_size_kib(folder) == expected_kib, 'the folder holds more than was made'
         assert estimated_size(env) == ('REG_DWORD', expected_kib), \
             f'EstimatedSize {estimated_size(env)}, {expected_kib} KiB on disk'
@@ -287,8 +287,9 @@ def swap_while_the_write_waits(env, **run_options):
         problems.append(f'the install folder was not held: moving it away gave '
                         f'{steps.get("moved_away")}, then putting the own folder in its place '
                         f'{steps.get("put_in_place")}')
-    if steps.get('exit') != '0':
-        problems.append(f'the update exited with {steps.get("exit")}')
+    if steps.get('exit') != '0' or r.exit_code != 0 or r.timed_out:
+        problems.append(f'the update exited with {steps.get("exit")} (folder_swap: '
+                        f'{r.exit_code}, timed out: {r.timed_out})')
     if boxes_of(r):
         problems.append(f'boxes: {boxes_of(r)}')
     installed = (folder / 'kvx.cok').read_bytes() if (folder / 'kvx.cok').exists() else None
