@@ -53,15 +53,17 @@ The stand-in host application (tests/wine/programs/Kestrane.cc)
   env.install_host(folder_win, registration='plain'|'wow'|'both'|None,
                    uninstall_string=None, config={...}, with_exe=True) -> Unix folder
       copies Kestrane.exe, writes standin.cfg (keys in Kestrane.cc: memfile_delay_ms,
-      window_delay_ms, show, hold_file, hold_ms, quit, quit_delay_ms, lifetime_ms, ...) and
+      window_delay_ms, show, hold_file, hold_ms, hold_folder, quit, quit_delay_ms,
+      lifetime_ms, ...) and
       the "UninstallString" (default <folder>\unins000.exe) under
       HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrane and/or its
       Software\WOW6432Node mirror.
   env.host_log(folder) -> [{'ms', 'epoch_ms', 'clock', 'event', 'detail'}]; host_events,
   env.wait_host_event(folder, event, timeout=10) -> first entry or None
-      events: started, config, memfile_created, file_held, hold_failed, window_created,
-      window_ready, WM_SHOWWINDOW, WM_SIZE, WM_ACTIVATE, foreground, background, WM_QUIT,
-      quit_ignored, file_released, WM_CLOSE, WM_DESTROY, lifetime_over, exit.
+      events: started, config, memfile_created, file_held, hold_failed, folder_held,
+      hold_folder_failed, window_created, window_ready, WM_SHOWWINDOW, WM_SIZE, WM_ACTIVATE,
+      foreground, background, WM_QUIT, quit_ignored, file_released, WM_CLOSE, WM_DESTROY,
+      lifetime_over, exit.
   env.start_host(folder_win), env.post_quit_to_host(), env.raise_host(), env.host_window(),
   env.host_memfile_exists(), env.stop_hosts(), env.can_open_for_write(path_win)
   env.wintool([op, word...], ...) for anything else wintool.exe offers.

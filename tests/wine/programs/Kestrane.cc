@@ -17,6 +17,8 @@
 //   hold_file=            a file to keep open for reading without write sharing (relative
 //                         paths are taken from the stand-in's folder)
 //   hold_ms=0             release it this long after start (0: keep it until the exit)
+//   hold_folder=0         1: keep the stand-in's own folder open without any sharing until
+//                         the exit
 //   quit=exit             on WM_QUIT: exit, or ignore it
 //   quit_delay_ms=0       after WM_QUIT, keep running (and holding) this long before the exit
 //   lifetime_ms=300000    exit by itself after this long, so that no stand-in outlives a run
@@ -29,8 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include "startup/text_lines.h"
 
 namespace {
 
@@ -46,13 +46,16 @@ struct Config {
   std::string show = "hidden";
   std::string hold_file;
   uint64_t hold_ms = 0;
+  bool hold_folder = false;
   bool ignore_quit = false;
   uint64_t quit_delay_ms = 0;
   uint64_t lifetime_ms = 300000;
   int exit_code = 0;
 };
 
-std::string g_folder;  // the stand-in's own folder, with a trailing backslash
+// The stand-in's own folder, with a trailing backslash; wide, so that a folder whose name the
+// ANSI code page cannot hold (as a Unicode installer may make) still finds its files.
+std::wstring g_folder;
 FILETIME g_created;
 
 uint64_t FileTimeValue(const FILETIME& t) {
@@ -81,8 +84,8 @@ void Log(const std::string& event, const std::string& detail = std::string()) {
                 static_cast<unsigned long long>(epoch_ms), local.wYear, local.wMonth, local.wDay,
                 local.wHour, local.wMinute, local.wSecond, local.wMilliseconds);
   std::string line = head + event + "\t" + detail + "\r\n";
-  std::string path = g_folder + "standin.log";
-  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  const std::wstring path = g_folder + L"standin.log";
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
@@ -124,15 +127,34 @@ uint64_t Number(const std::string& text, uint64_t fallback) {
   return v;
 }
 
+// The whole of a small file; false when it cannot be opened or read.
+bool ReadSmallFile(const std::wstring& path, std::string* text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char buffer[65536];
+  DWORD read = 0;
+  const bool ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr) != FALSE;
+  CloseHandle(file);
+  text->assign(buffer, ok ? read : 0);
+  return ok;
+}
+
 Config ReadConfig() {
   Config config;
-  kestrane::TextFile file;
-  if (!file.Open(g_folder + "standin.cfg")) {
+  std::string text;
+  if (!ReadSmallFile(g_folder + L"standin.cfg", &text)) {
     Log("config", "none");
     return config;
   }
   std::string line, summary;
-  for (int n = 0; n < 1000 && !file.AtEnd() && file.ReadLine(&line); ++n) {
+  size_t start = 0;
+  for (int n = 0; n < 1000 && start < text.size(); ++n) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
@@ -151,6 +173,8 @@ Config ReadConfig() {
       config.hold_file = value;
     else if (key == "hold_ms")
       config.hold_ms = Number(value, 0);
+    else if (key == "hold_folder")
+      config.hold_folder = value == "1";
     else if (key == "quit")
       config.ignore_quit = value == "ignore";
     else if (key == "quit_delay_ms")
@@ -252,11 +276,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   if (!GetProcessTimes(GetCurrentProcess(), &g_created, &exit_time, &kernel, &user)) {
     GetSystemTimeAsFileTime(&g_created);
   }
-  char module[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, module, MAX_PATH);
+  wchar_t module[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, module, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return 3;
   g_folder.assign(module, n);
-  g_folder.erase(g_folder.find_last_of('\\') + 1);
+  g_folder.erase(g_folder.find_last_of(L'\\') + 1);
   char cwd[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, cwd);
   Log("started", "pid=" + std::to_string(GetCurrentProcessId()) +
@@ -266,15 +290,29 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
 
   HANDLE held = INVALID_HANDLE_VALUE;
   if (!config.hold_file.empty()) {
-    std::string path = config.hold_file;
+    const std::string& path = config.hold_file;
     bool absolute = path.size() > 1 && (path[1] == ':' || (path[0] == '\\' && path[1] == '\\'));
-    if (!absolute) path = g_folder + path;
-    held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    std::wstring wide(path.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.data(),
+                                                        static_cast<int>(path.size()), &wide[0],
+                                                        static_cast<int>(wide.size()))));
+    if (!absolute) wide = g_folder + wide;
+    held = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE)
       Log("hold_failed", path + " " + std::to_string(GetLastError()));
     else
       Log("file_held", path);
+  }
+
+  HANDLE held_folder = INVALID_HANDLE_VALUE;
+  if (config.hold_folder) {
+    held_folder = CreateFileW(g_folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held_folder == INVALID_HANDLE_VALUE)
+      Log("hold_folder_failed", std::to_string(GetLastError()));
+    else
+      Log("folder_held");
   }
 
   HANDLE memfile = nullptr;
@@ -353,6 +391,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     CloseHandle(held);
     Log("file_released");
   }
+  if (held_folder != INVALID_HANDLE_VALUE) CloseHandle(held_folder);
   if (memfile) CloseHandle(memfile);
   Log("exit", "code=" + std::to_string(exit_code));
   return exit_code;

@@ -23,6 +23,8 @@
 //                                     starts the host: verb "open", no parameters
 //   attributes PATH                   the file's attributes (GetFileAttributesW)
 //   set-attributes PATH VALUE         sets them (SetFileAttributesW, VALUE decimal)
+//   make-folder PATH                  CreateDirectoryW, as a Unicode installer makes its folder
+//   write-file PATH SIZE              a new file (CreateFileW) of SIZE bytes of a fixed pattern
 //   sleep MS
 // Exits with 0 when every operation ran (whatever it found), 2 on a malformed command line.
 //
@@ -392,6 +394,38 @@ bool Run(const Words& words) {
     const bool ok = SetFileAttributesW(path.c_str(), attributes) != FALSE;
     Emit(op, std::string("\"ok\":") + (ok ? "true" : "false") +
                  ",\"error\":" + std::to_string(ok ? 0 : GetLastError()));
+    return true;
+  }
+  if (op == "make-folder" && w.size() == 1) {
+    std::wstring path;
+    if (!Text(w[0], &path)) return false;
+    const bool ok = CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+    Emit(op, std::string("\"ok\":") + (ok ? "true" : "false") +
+                 ",\"error\":" + std::to_string(ok ? 0 : GetLastError()));
+    return true;
+  }
+  if (op == "write-file" && w.size() == 2) {
+    std::wstring path;
+    DWORD size;
+    if (!Text(w[0], &path) || !Number(w[1], &size)) return false;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (file != INVALID_HANDLE_VALUE) {
+      std::vector<BYTE> chunk(64 * 1024);
+      for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<BYTE>(i * 131 + 7);
+      for (DWORD left = size; left > 0 && error == 0;) {
+        const DWORD part = left < chunk.size() ? left : static_cast<DWORD>(chunk.size());
+        DWORD written = 0;
+        if (!WriteFile(file, chunk.data(), part, &written, nullptr) || written != part) {
+          error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        }
+        left -= part;
+      }
+      CloseHandle(file);
+    }
+    Emit(op, std::string("\"ok\":") + (error == 0 ? "true" : "false") +
+                 ",\"error\":" + std::to_string(error));
     return true;
   }
   if (op == "sleep" && w.size() == 1) {
