@@ -63,11 +63,17 @@ def boxes_of(r):
     return [shown(b) + (sorted(b.button_ids), b.icon) for b in r.boxes]
 
 
-def run_expecting(env, exit_code, boxes, **kw):
+def run_expecting(env, exit_code, boxes, icons_of_first=None, **kw):
     """Runs the package; fails naming the exit code and every box seen when either differs
-    from what is expected, then on anything the robot's script did not meet."""
+    from what is expected, then on anything the robot's script did not meet. With
+    icons_of_first=n only the first n boxes' icons are compared: a box that may open under the
+    guarded mode's progress window (which Wine does not keep on top reliably either way) shows
+    its icon only when it happens to lie above it."""
     r = run_update(env, **kw)
     got, want = (r.exit_code, boxes_of(r)), (exit_code, boxes)
+    if icons_of_first is not None:
+        got = (got[0], [b if i < icons_of_first else b[:-1] for i, b in enumerate(got[1])])
+        want = (want[0], [b if i < icons_of_first else b[:-1] for i, b in enumerate(want[1])])
     assert got == want, f'\n got  {got}\n want {want}'
     r.check()
     return r
@@ -193,8 +199,8 @@ def test_the_guarded_package_asks_about_a_newer_file_naming_the_cyrillic_path(en
         fresh(env)
         folder = unicode_sample(env, CYRILLIC_FOLDER, old_cok=False)
         (folder / 'kvx.cok').write_bytes(newer)
-        run_expecting(env, exit_code, asked, exe=GUARDED_PACKAGE, language='en',
-                      answers=['yes', answer, 'no'], timeout=60)
+        run_expecting(env, exit_code, asked, icons_of_first=2, exe=GUARDED_PACKAGE,
+                      language='en', answers=['yes', answer, 'no'], timeout=60)
         if replaced:
             assert payload_installed(folder), 'the payload was not installed'
         else:
