@@ -6,6 +6,7 @@
 
 #include "payload/temp_name.h"
 #include "payload/write_rules.h"
+#include "startup/system_texts_win.h"
 
 namespace kestrane {
 namespace {
@@ -25,8 +26,6 @@ FinalPathQuery FinalPathFunction() {
                            : reinterpret_cast<FinalPathQuery>(reinterpret_cast<void*>(
                                  GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
 }
-
-std::u16string Utf16(const std::wstring& wide) { return std::u16string(wide.begin(), wide.end()); }
 
 // Returns the final path of the file or folder the handle reached, or an empty text.
 std::wstring FinalPath(FinalPathQuery query, HANDLE handle) {
@@ -53,7 +52,7 @@ bool IsInPlace(HANDLE entry, HANDLE folder, const std::u16string& name) {
   const std::wstring entry_path = FinalPath(query, entry);
   const std::wstring folder_path = FinalPath(query, folder);
   if (entry_path.empty() || folder_path.empty()) return false;
-  return IsEntryOfFolder(Utf16(entry_path), Utf16(folder_path), name);
+  return IsEntryOfFolder(Utf16FromWide(entry_path), Utf16FromWide(folder_path), name);
 }
 
 // Opens name inside folder with delete access and no sharing, without following a link, and

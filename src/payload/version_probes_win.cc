@@ -13,11 +13,10 @@
 #include "startup/folder_handle_win.h"
 #include "startup/scoped_handle_win.h"
 #include "startup/system_library_win.h"
+#include "startup/system_texts_win.h"
 
 namespace kestrane {
 namespace {
-
-std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
 // Reads the little-endian unsigned number of width bytes (1 or 2) at offset. The file is
 // opened without sharing, so a file that another handle holds open gives 0, and only the
@@ -34,8 +33,8 @@ int32_t ReadNumberFrom(const ScopedHandle& file, LONG offset, DWORD width) {
 }
 
 int32_t ReadNumberAt(const std::u16string& path, LONG offset, DWORD width) {
-  const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  const ScopedHandle file(CreateFileW(WideFromUtf16(path).c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   return ReadNumberFrom(file, offset, width);
 }
 
@@ -82,7 +81,7 @@ int32_t Read3bsVersionIn(HANDLE folder, const std::u16string& name) {
 }
 
 std::string ReadFileVersionText(const std::u16string& path) {
-  const std::wstring file = Wide(path);
+  const std::wstring file = WideFromUtf16(path);
   // The shell answers 0 for anything that is no executable, whatever its name.
   SHFILEINFOW shell_info;
   std::memset(&shell_info, 0, sizeof shell_info);

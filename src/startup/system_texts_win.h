@@ -23,6 +23,10 @@ std::wstring ModulePath(HMODULE module);
 // added), or an empty text when the query fails.
 std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT));
 
+// The same 16-bit units as the type the wide functions take (wchar_t is 16 bits on Windows).
+inline std::wstring WideFromUtf16(const std::u16string& text) { return {text.begin(), text.end()}; }
+inline std::u16string Utf16FromWide(const std::wstring& text) { return {text.begin(), text.end()}; }
+
 // Returns true when path names an existing file that is not a folder.
 bool IsExistingFile(const std::string& path);
 // The same through the wide function, for a path that keeps every character.

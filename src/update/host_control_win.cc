@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "startup/scoped_handle_win.h"
+#include "startup/system_texts_win.h"
 #include "update/desktop_shell_win.h"
 #include "update/host_control.h"
 #include "update/host_start.h"
@@ -15,8 +16,6 @@ const char kHostWindowClass[] = "TKSMainForm";
 namespace {
 
 HWND FindHostWindow() { return FindWindowA(kHostWindowClass, nullptr); }
-
-std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
 TokenKind ProcessTokenKind() {
   HANDLE token = nullptr;
@@ -61,8 +60,8 @@ void AskHostToQuit() {
 }
 
 void StartHost(const std::u16string& install_dir, const std::u16string& executable_name) {
-  const std::wstring folder = Wide(install_dir);
-  const std::wstring executable = folder + Wide(executable_name);
+  const std::wstring folder = WideFromUtf16(install_dir);
+  const std::wstring executable = folder + WideFromUtf16(executable_name);
   // The host may look for its files relative to its current folder: a direct start hands it
   // this process's, the shell is told the folder. The full path starts it even when the folder
   // cannot be made current.
