@@ -3,8 +3,43 @@
 #include <vector>
 
 #include "startup/errors.h"
+#include "startup/system_texts_win.h"
 
 namespace kestrane {
+namespace {
+
+// Reads a REG_SZ or REG_EXPAND_SZ value through query (RegQueryValueExA or W, bound to the key
+// and the value's name) up to its first NUL. Throws RegistryError(failure) when the value
+// cannot be read or is of another type.
+template <typename Char, typename Query>
+std::basic_string<Char> ReadTextValue(const Query& query, const std::string& failure) {
+  DWORD type = 0;
+  DWORD size = 0;
+  if (query(&type, nullptr, &size) != ERROR_SUCCESS) throw RegistryError(failure);
+  if (type != REG_SZ && type != REG_EXPAND_SZ) throw RegistryError(failure);
+  // The value may change between the two queries; retry a bounded number of times.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    // size is in bytes; an odd size still gets room for its last byte, and a NUL follows.
+    std::vector<Char> buffer(size / sizeof(Char) + 2, Char());
+    DWORD got = size;
+    const LONG status = query(&type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+    if (status == ERROR_MORE_DATA) {
+      size = got;
+      continue;
+    }
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+      throw RegistryError(failure);
+    }
+    // A stored text need not be NUL-terminated; the text ends at the first NUL either way.
+    std::basic_string<Char> text(buffer.data(), got / sizeof(Char));
+    const size_t nul = text.find(Char());
+    if (nul != std::basic_string<Char>::npos) text.resize(nul);
+    return text;
+  }
+  throw RegistryError(failure);
+}
+
+}  // namespace
 
 void RegistryHandle::SetRoot(HKEY root) {
   CloseKey();
@@ -41,30 +76,11 @@ bool RegistryHandle::ValueExists(const std::string& name) {
 std::string RegistryHandle::ReadString(const std::string& name) {
   const std::string failure = "Invalid data type for '" + name + "'";
   if (key_ == nullptr) throw RegistryError(failure);
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    throw RegistryError(failure);
-  if (type != REG_SZ && type != REG_EXPAND_SZ) throw RegistryError(failure);
-  // The value may change between the two queries; retry a bounded number of times.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    std::vector<char> buffer(size + 1, '\0');
-    DWORD got = size;
-    LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type,
-                                   reinterpret_cast<BYTE*>(buffer.data()), &got);
-    if (status == ERROR_MORE_DATA) {
-      size = got;
-      continue;
-    }
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-      throw RegistryError(failure);
-    // A stored text need not be NUL-terminated; the text ends at the first NUL either way.
-    std::string text(buffer.data(), got);
-    size_t nul = text.find('\0');
-    if (nul != std::string::npos) text.resize(nul);
-    return text;
-  }
-  throw RegistryError(failure);
+  return ReadTextValue<char>(
+      [&](DWORD* type, BYTE* data, DWORD* size) {
+        return RegQueryValueExA(key_, name.c_str(), nullptr, type, data, size);
+      },
+      failure);
 }
 
 std::u16string RegistryHandle::ReadWideString(const std::string& name) {
@@ -72,31 +88,11 @@ std::u16string RegistryHandle::ReadWideString(const std::string& name) {
   if (key_ == nullptr) throw RegistryError(failure);
   // The value's name is the program's own ASCII text.
   const std::wstring wide_name(name.begin(), name.end());
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    throw RegistryError(failure);
-  if (type != REG_SZ && type != REG_EXPAND_SZ) throw RegistryError(failure);
-  // The value may change between the two queries; retry a bounded number of times.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    // size is in bytes; an odd size still gets room for its last byte.
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
-    DWORD got = size;
-    LONG status = RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type,
-                                   reinterpret_cast<BYTE*>(buffer.data()), &got);
-    if (status == ERROR_MORE_DATA) {
-      size = got;
-      continue;
-    }
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-      throw RegistryError(failure);
-    // A stored text need not be NUL-terminated; the text ends at the first NUL either way.
-    std::u16string text(buffer.begin(), buffer.begin() + got / sizeof(wchar_t));
-    const size_t nul = text.find(u'\0');
-    if (nul != std::u16string::npos) text.resize(nul);
-    return text;
-  }
-  throw RegistryError(failure);
+  return Utf16FromWide(ReadTextValue<wchar_t>(
+      [&](DWORD* type, BYTE* data, DWORD* size) {
+        return RegQueryValueExW(key_, wide_name.c_str(), nullptr, type, data, size);
+      },
+      failure));
 }
 
 void RegistryHandle::WriteInteger(const std::string& name, int32_t value) {
