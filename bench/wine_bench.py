@@ -78,6 +78,10 @@ class Figure:
 ROWS = []
 # The start-up table: (build, [Figure]).
 STARTUP = []
+# What the start-up rows are weighed against: the seal check in a process of each package kind
+# (by PE kind) and ExtractPayload's write call alone.
+SEAL_IN_PROCESS = {}
+WRITE_CALL = []
 
 
 class BenchError(Exception):
@@ -164,6 +168,7 @@ def seal_in_process(env, runs, build):
         raise BenchError(f'no verification times from {probe.name}:\n{r.stdout}')
     engine = re.search(r'engine=(\S+)', r.stdout)
     ours.name += f', {engine.group(1) if engine else "engine unknown"}'
+    SEAL_IN_PROCESS[build.pe_kind] = ours
     # openssl's hashing alone, as the probe times the check alone: the command on the file less
     # the same command on an empty file.
     reference = Figure('openssl dgst -sha256 of the same file (hashing only)', 'ms')
@@ -332,6 +337,7 @@ def payload_write(env, runs):
     if not write.samples:
         raise BenchError(f'no rows from bench/wine_write.sh:\n{r.stdout}')
     row(write, copy, '<= 1.3')
+    WRITE_CALL.append(inner)
     return inner
 
 
@@ -356,12 +362,32 @@ def print_tables(runs, startup_runs, skipped, extra):
               f'smallest..largest)')
         print_columns([('program', 'median', 'spread')] +
                       [(figure.name, *figure.text()) for figure in figures])
+        print_startup_judgement(build, figures)
     if skipped:
         print(f'\n{skipped}')
     print('\nfor reading the rows above:')
     for figure in extra:
         median, spread = figure.text()
         print(f'  {figure.name}: {median} ({spread})')
+
+
+def print_startup_judgement(build, figures):
+    """Whether the run told 6.2 costs what the run told 6.1 does, and how it compares with the
+    floor program plus the two pieces of real work a quiet run does: its seal check and the
+    payload write call."""
+    told_62, told_61, floor = figures[0], figures[1], figures[2]
+    low, high = min(told_61.samples), max(told_61.samples)
+    inside = 'within' if low <= told_62.median <= high else 'outside'
+    print(f'  told 6.2 median {told_62.median:.1f} ms lies {inside} the spread of told 6.1 '
+          f'({low:.1f}..{high:.1f} ms)')
+    seal = SEAL_IN_PROCESS.get(build.pe_kind)
+    if seal is None or not WRITE_CALL:
+        print('  floor + seal check + write call: not measured in this run')
+        return
+    budget = floor.median + seal.median + WRITE_CALL[0].median
+    print(f'  floor {floor.median:.1f} + seal check {seal.median:.1f} + write call '
+          f'{WRITE_CALL[0].median:.1f} = {budget:.1f} ms; told 6.2 / that = '
+          f'{told_62.median / budget:.2f} (aim <= 1.25)')
 
 
 def print_columns(lines):
