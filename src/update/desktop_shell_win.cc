@@ -131,7 +131,7 @@ void FindDesktopShell(ComRef<IShellDispatch2>* shell) {
   ComRef<IDispatch> application;
   if (FAILED(folder_view->get_Application(application.Put())) || !application) return;
   if (FAILED(application->QueryInterface(IID_IShellDispatch2, shell->PutVoid()))) {
-    shell->Put();  // whatever a failed call left behind is not a reference
+    shell->Put();  // the caller must see no shell, whatever a failed call handed out
   }
 }
 
