@@ -45,7 +45,13 @@ printf '%-4s %14s %14s %12s %10s %10s %10s %10s\n' run probe_wall_ms probe_write
 for run in $(seq 1 "$RUNS"); do
   rm -f "$DEST"/kvx.cok "$DEST"/copy.cok
   start=$(now_ms)
-  line=$("$WINE" "$PROBE" "$WIN_DEST\\kvx.cok")
+  # A failed write says what the probe printed and what the folder held, to be told apart.
+  line=$("$WINE" "$PROBE" "$WIN_DEST\\kvx.cok" 2>&1) || {
+    code=$?
+    echo "run $run: the probe's write failed (exit $code): $line" >&2
+    ls -la "$DEST" >&2
+    exit 1
+  }
   probe_wall=$(( $(now_ms) - start ))
   start=$(now_ms)
   "$WINE" cmd /c copy /b /y "$WIN_PAYLOAD" "$WIN_DEST\\copy.cok" >/dev/null
