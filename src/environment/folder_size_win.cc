@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "environment/folder_size.h"
-#include "startup/folder_handle_win.h"
+#include "installfolder/folder_handle_win.h"
 
 namespace kestrane {
 namespace {

@@ -5,7 +5,7 @@
 #include "payload/extract_payload.h"
 #include "payload/guarded_write.h"
 #include "payload/safe_write_win.h"
-#include "startup/install_lock_win.h"
+#include "installfolder/install_lock_win.h"
 #include "startup/messages.h"
 #include "payload/write_outcome.h"
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "startup/folder_handle_win.h"
+#include "installfolder/folder_handle_win.h"
 #include "startup/scoped_handle_win.h"
 
 namespace kestrane {

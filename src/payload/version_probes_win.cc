@@ -10,7 +10,7 @@
 
 #include "payload/version_probes.h"
 #include "payload/version_probes_win.h"
-#include "startup/folder_handle_win.h"
+#include "installfolder/folder_handle_win.h"
 #include "startup/scoped_handle_win.h"
 #include "startup/system_library_win.h"
 #include "startup/system_texts_win.h"

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "payload/safe_write_win.h"
-#include "startup/folder_handle_win.h"
+#include "installfolder/folder_handle_win.h"
 #include "startup/scoped_handle_win.h"
 
 namespace kestrane {

@@ -1,6 +1,6 @@
 // The install folder held by handle, and the files reached relative to it: the writer's
 // temporary file, its replace and removal, and the size walk, with names in several scripts.
-#include "startup/folder_handle_win.h"
+#include "installfolder/folder_handle_win.h"
 
 #include <windows.h>
 

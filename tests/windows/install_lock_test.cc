@@ -1,4 +1,4 @@
-#include "startup/install_lock_win.h"
+#include "installfolder/install_lock_win.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "payload/extract_payload.h"
 #include "payload/guarded_write.h"
-#include "startup/folder_handle_win.h"
+#include "installfolder/folder_handle_win.h"
 
 namespace kestrane {
 

@@ -1,4 +1,4 @@
-#include "startup/folder_handle_win.h"
+#include "installfolder/folder_handle_win.h"
 
 #include <winternl.h>
 
