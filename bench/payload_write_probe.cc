@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "installfolder/folder_handle_win.h"
 #include "payload/extract_payload.h"
 
 int main(int argc, char** argv) {

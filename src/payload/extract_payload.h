@@ -3,9 +3,10 @@
 
 #include <string>
 
-#include "startup/folder_handle_win.h"
-
 namespace kestrane {
+
+// Held by the caller; the Win32 side is declared in installfolder/folder_handle_win.h.
+class HeldFolder;
 
 // Writes the resource (name, type) of the running module to target. In plain mode the bytes
 // go to a temporary file beside the target that then replaces it in one step. Guarded mode

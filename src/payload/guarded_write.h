@@ -6,9 +6,11 @@
 #include <string>
 
 #include "payload/write_outcome.h"
-#include "startup/folder_handle_win.h"
 
 namespace kestrane {
+
+// Held by the caller; the Win32 side is declared in installfolder/folder_handle_win.h.
+class HeldFolder;
 
 // Writes bytes (the payload of the given resource type, which is also the target's extension)
 // to target_name inside folder. A missing target is written directly under its own name, without a

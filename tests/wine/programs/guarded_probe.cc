@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "installfolder/folder_handle_win.h"
 #include "language/language_files.h"
 #include "payload/guarded_write.h"
 
